@@ -1,0 +1,55 @@
+# Helpers shared by the build trees.
+
+function(qm_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# The stub: no C++ standard library, no C runtime, no exceptions, no RTTI.
+# The compiler's own support library (libgcc) is linked last for the rare
+# helper it may call.
+function(qm_add_stub name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} WIN32 ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(${name} PRIVATE
+        $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-exceptions -fno-rtti
+        -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+        -fno-tree-loop-distribute-patterns -fno-threadsafe-statics
+        -ffunction-sections -fno-ident -Wall -Wextra>)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(entry _stub_entry)
+    else()
+        set(entry stub_entry)
+    endif()
+    target_link_options(${name} PRIVATE -nostdlib -nostartfiles -static -s
+        -Wl,--subsystem,windows -Wl,-e,${entry} -Wl,--gc-sections)
+    foreach(lib ${ARG_LIBS})
+        target_link_libraries(${name} PRIVATE -l${lib})
+    endforeach()
+    target_link_libraries(${name} PRIVATE -lgcc)
+    # The libraries above are all it may use.
+    set_target_properties(${name} PROPERTIES LINKER_LANGUAGE C)
+endfunction()
+
+# GoogleTest from the distribution's sources, built for this tree's target.
+macro(qm_add_googletest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endmacro()
+
+# A persistent wineserver and an Xvfb display for the tests of one ctest run.
+function(qm_add_wine_fixture)
+    if(NOT TEST wine_start)
+        add_test(NAME wine_start COMMAND ${QM_WINE_SH} start ${QM_WINE_DIR})
+        add_test(NAME wine_stop COMMAND ${QM_WINE_SH} stop ${QM_WINE_DIR})
+        set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+        set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+    endif()
+endfunction()
+
+# Windows programs built here run under Wine with a time limit.
+function(qm_wine_emulator target seconds)
+    set_target_properties(${target} PROPERTIES
+        CROSSCOMPILING_EMULATOR "${QM_WINE_SH};run;${QM_WINE_DIR};${seconds}")
+endfunction()

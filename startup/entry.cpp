@@ -1,0 +1,52 @@
+// Process entry of the stub, installer and uninstaller alike, and the one exit
+// sequence that every run ends with.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "engine/varslots.h"
+#include "fs/paths.h"
+#include "startup/options.h"
+#include "startup/startup.h"
+#include "startup/texts.h"
+#include "ui/message_box.h"
+
+HINSTANCE module_handle = 0;
+HANDLE own_file = INVALID_HANDLE_VALUE;
+const char* pending_message = 0;
+uint32_t exit_code = 0;
+
+void exit_sequence() {
+    if (own_file != INVALID_HANDLE_VALUE) {
+        CloseHandle(own_file);
+        own_file = INVALID_HANDLE_VALUE;
+    }
+    if (pending_message) installer_message_box(pending_message, MB_ICONERROR);
+    ExitProcess(exit_code);
+}
+
+extern "C" void stub_entry() {
+    dialog_not_before = GetTickCount() + 1000;
+    InitCommonControls();
+
+    parse_command_line(GetCommandLineA());
+
+    lstrcpyA(caption, TEXT_START_CAPTION);
+    module_handle = GetModuleHandleA(0);
+    char* exe_dir = var_slot(VAR_EXE_DIR);
+    DWORD length = GetModuleFileNameA(module_handle, exe_dir, VAR_SLOT_SIZE);
+    // A path that does not fit is cut by the system; opening it would open
+    // something else, so treat it as a file that cannot be opened.
+    if (length == 0 || length >= (DWORD)VAR_SLOT_SIZE) exe_dir[0] = 0;
+    own_file = exe_dir[0] ? open_file(exe_dir, GENERIC_READ, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
+    if (own_file == INVALID_HANDLE_VALUE) {
+        pending_message = TEXT_CANNOT_OPEN_SELF;
+        exit_sequence();
+    }
+    trim_to_dir(exe_dir);
+
+    if (!verify_data_block()) exit_sequence();
+
+    // The header block, the run driver and the uninstaller hand-over take over
+    // from here once they exist; a verified data block ends the run cleanly.
+    exit_sequence();
+}
