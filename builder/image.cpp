@@ -1,0 +1,117 @@
+#include "builder/image.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "datablock/crc32.h"
+#include "datablock/records.h"
+
+namespace quillmar {
+
+namespace {
+
+void put_le32(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    p[2] = (uint8_t)(v >> 16);
+    p[3] = (uint8_t)(v >> 24);
+}
+
+}  // namespace
+
+size_t first_header_offset(size_t stub_size, size_t stub_alignment) {
+    return (stub_size + stub_alignment - 1) / stub_alignment * stub_alignment;
+}
+
+bool build_installer_image(const Bytes& stub, const Bytes& stream, const ImageOptions& options, Bytes& image,
+                           std::string& error) {
+    if (stub.empty()) {
+        error = "the stub is empty";
+        return false;
+    }
+    if (options.stub_alignment == 0 || options.stub_alignment % FIRST_HEADER_ALIGN != 0) {
+        error = "the stub alignment must be a multiple of 512";
+        return false;
+    }
+    if (options.flags & ~FH_KNOWN_FLAGS) {
+        error = "unknown FirstHeader flags";
+        return false;
+    }
+    const bool with_crc = (options.flags & FH_CRC) != 0;
+    const uint64_t total = sizeof(FirstHeader) + (uint64_t)stream.size() + (with_crc ? 4 : 0);
+    const size_t header_at = first_header_offset(stub.size(), options.stub_alignment);
+    // The stub reads the whole file with signed 32-bit counts.
+    if (total > (uint64_t)std::numeric_limits<int32_t>::max() ||
+        header_at + total + options.trailer.size() > (uint64_t)std::numeric_limits<int32_t>::max()) {
+        error = "the installer would be larger than 2 GiB";
+        return false;
+    }
+
+    image.assign(header_at, 0);
+    std::memcpy(image.data(), stub.data(), stub.size());
+
+    uint8_t first[sizeof(FirstHeader)];
+    put_le32(first + offsetof(FirstHeader, flags), options.flags);
+    put_le32(first + offsetof(FirstHeader, magic), FIRST_HEADER_MAGIC);
+    put_le32(first + offsetof(FirstHeader, signature), FIRST_HEADER_SIG0);
+    put_le32(first + offsetof(FirstHeader, signature) + 4, FIRST_HEADER_SIG1);
+    put_le32(first + offsetof(FirstHeader, signature) + 8, FIRST_HEADER_SIG2);
+    put_le32(first + offsetof(FirstHeader, header_length), (uint32_t)options.header_length);
+    put_le32(first + offsetof(FirstHeader, total_length), (uint32_t)total);
+    image.insert(image.end(), first, first + sizeof(first));
+    image.insert(image.end(), stream.begin(), stream.end());
+
+    if (with_crc) {
+        // Everything from byte 512 on, so the stub's first 512 bytes may change
+        // without touching the data block.
+        uint32_t crc = crc32_update(0, image.data() + CRC_SKIP_BYTES, (uint32_t)(image.size() - CRC_SKIP_BYTES));
+        uint8_t stored[4];
+        put_le32(stored, crc);
+        image.insert(image.end(), stored, stored + 4);
+    }
+    image.insert(image.end(), options.trailer.begin(), options.trailer.end());
+    return true;
+}
+
+bool read_file(const std::string& path, Bytes& data, std::string& error) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    data.clear();
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (!ok) error = path + ": read error";
+    return ok;
+}
+
+bool write_file_atomically(const std::string& path, const Bytes& data, std::string& error) {
+    const std::string temp = path + ".partial";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    ok = (std::fflush(f) == 0) && ok;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) {
+        error = path + ": write error";
+        std::remove(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quillmar

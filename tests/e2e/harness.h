@@ -1,0 +1,91 @@
+// End-to-end harness: runs Windows programs under Wine (through cmake/wine.sh,
+// with the test run's persistent wineserver and display) and reads what they
+// show through the driver program.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "builder/image.h"
+
+namespace e2e {
+
+using quillmar::Bytes;
+
+// Output folder of the current test (created on demand), inside the build tree.
+std::string output_dir();
+
+// The stub under test, read once.
+const Bytes& stub_bytes();
+
+// Pseudo-random bytes, the same for the same seed.
+Bytes noise(size_t size, uint32_t seed);
+
+// Writes an installer image into the test's output folder; returns its path.
+std::string write_installer(const std::string& name, const Bytes& image);
+// Builds and writes an installer with the stub under test.
+std::string make_installer(const std::string& name, const Bytes& stream, const quillmar::ImageOptions& options);
+
+struct Exit {
+    bool finished = false;  // false: still running when the wait ended
+    int code = -1;          // the Windows exit code
+    double seconds = 0;     // from start to exit
+};
+
+// A Windows program running under Wine in the background.
+class WineProcess {
+public:
+    WineProcess(const std::string& exe, const std::vector<std::string>& args, int limit_seconds = 120);
+    ~WineProcess();
+    WineProcess(const WineProcess&) = delete;
+    WineProcess& operator=(const WineProcess&) = delete;
+
+    // Waits up to `seconds` for the program to end.
+    Exit wait(double seconds);
+    // Ends it (and Wine's process for it) if it still runs.
+    void kill();
+    double elapsed() const;
+
+private:
+    pid_t pid_ = -1;
+    double started_ = 0;
+    Exit exit_;
+};
+
+// Runs one driver command sequence (commands separated by ":").
+struct DriverRun {
+    int code = -1;
+    std::vector<std::string> lines;  // stdout, one record per line
+    std::string errors;              // stderr
+    // The unescaped value after "key: " of the first line with that key.
+    std::string value(const std::string& key) const;
+    std::vector<std::string> values(const std::string& key) const;
+    std::string report() const;  // everything, for failure messages
+};
+DriverRun drive(const std::vector<std::string>& commands, int limit_seconds = 60);
+
+// What a message box showed.
+struct MessageBoxSeen {
+    bool seen = false;
+    std::string caption, text;
+    std::vector<std::string> buttons;
+    bool icon = false;
+    std::string report;
+};
+// Waits for a message box with this caption, reads it and presses `button`.
+MessageBoxSeen answer_message_box(const std::string& caption, const std::string& button = "OK",
+                                  int wait_ms = 20000);
+
+// Undoes the driver's escaping (\\ \r \n \t \xNN).
+std::string unescape(const std::string& text);
+
+// Converts a BMP screenshot to PNG beside it when ImageMagick is there;
+// returns the path of the file kept.
+std::string keep_screenshot(const std::string& bmp_path);
+
+// Unix path as Wine shows it (Z: drive).
+std::string windows_path(const std::string& unix_path);
+
+}  // namespace e2e
