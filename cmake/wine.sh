@@ -74,12 +74,14 @@ start)
     echo "wine.sh: prefix $WINEPREFIX, display $DISPLAY, persistent wineserver started"
     ;;
 stop)
+    # Wine's processes first, so that none of them loses its display.
+    "$WINESERVER" -k 2>/dev/null
+    timeout 30 "$WINESERVER" -w 2>/dev/null
     if [ -f "$session" ]; then
         . "$session"
         kill "$XVFB_PID" 2>/dev/null
         rm -f "$session"
     fi
-    "$WINESERVER" -k 2>/dev/null
     echo "wine.sh: stopped"
     exit 0
     ;;
