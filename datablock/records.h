@@ -188,16 +188,16 @@ enum InstallPageText {
     PT_LICENSE_INTRO = 12,
     PT_LICENSE_TEXT = 13,  // negative: no license page
     PT_LICENSE_ACCEPT = 14,
-    INSTALL_PAGE_TEXT_COUNT = 15,
 };
+static const int INSTALL_PAGE_TEXT_COUNT = 15;
 
 // Uninstaller page-text table entries.
 enum UninstallPageText {
     UPT_UNINSTALL = 0,
     UPT_CONFIRM_INTRO = 1,  // negative: no confirmation page
     UPT_DIR_LABEL = 2,
-    UNINSTALL_PAGE_TEXT_COUNT = 3,
 };
+static const int UNINSTALL_PAGE_TEXT_COUNT = 3;
 
 struct InstallPageTexts {
     int32_t entries[INSTALL_PAGE_TEXT_COUNT];
