@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "datablock/header_view.h"
+#include "datablock/reader.h"
 #include "engine/varslots.h"
 #include "fs/paths.h"
 #include "startup/options.h"
@@ -10,16 +12,12 @@
 #include "startup/texts.h"
 #include "ui/message_box.h"
 
-HINSTANCE module_handle = 0;
-HANDLE own_file = INVALID_HANDLE_VALUE;
-const char* pending_message = 0;
-uint32_t exit_code = 0;
-
 void exit_sequence() {
     if (own_file != INVALID_HANDLE_VALUE) {
         CloseHandle(own_file);
         own_file = INVALID_HANDLE_VALUE;
     }
+    close_unpack_cache();
     if (pending_message) installer_message_box(pending_message, MB_ICONERROR);
     ExitProcess(exit_code);
 }
@@ -45,8 +43,21 @@ extern "C" void stub_entry() {
     trim_to_dir(exe_dir);
 
     if (!verify_data_block()) exit_sequence();
+    // The header load may show a message of its own first; the verification
+    // failure text follows it at exit.
+    if (load_header() != 0) {
+        pending_message = TEXT_VERIFICATION_FAILED;
+        exit_sequence();
+    }
 
-    // The header block, the run driver and the uninstaller hand-over take over
-    // from here once they exist; a verified data block ends the run cleanly.
+    // A non-zero silent byte written by the builder forces silence; otherwise
+    // it takes the effective switch.
+    if (!uninstaller_mode) {
+        uint8_t* silent = header_silent_byte();
+        if (*silent == 0) *silent = silent_switch;
+    }
+
+    // The run driver and the uninstaller hand-over take over from here once
+    // they exist; a loaded data block ends the run cleanly.
     exit_sequence();
 }

@@ -16,7 +16,7 @@ stat -c '   x86_64 (tested here):  %s bytes' "$build/win64/quillmar-stub.exe"
 
 echo "== building the example installer"
 "$build/host/builder/quillmar-build" --stub "$build/win64/quillmar-stub.exe" \
-    --stream "$root/examples/hello/payload.txt" -o "$out/hello-setup.exe"
+    --payload "$root/examples/hello/payload.txt" -o "$out/hello-setup.exe"
 
 "$wine" start "$build/wine" >/dev/null
 trap '"$wine" stop "$build/wine" >/dev/null' EXIT
@@ -26,7 +26,7 @@ set +e
 "$wine" run "$build/wine" 60 "$out/hello-setup.exe"
 code=$?
 set -e
-echo "   exit code $code: the data block verified"
+echo "   exit code $code: the data block verified and its header block loaded"
 
 echo "== running a copy with one changed byte"
 cp "$out/hello-setup.exe" "$out/hello-damaged.exe"

@@ -124,7 +124,8 @@ std::string make_installer(const std::string& name, const Bytes& stream, const q
     return write_installer(name, image);
 }
 
-WineProcess::WineProcess(const std::string& exe, const std::vector<std::string>& args, int limit_seconds) {
+WineProcess::WineProcess(const std::string& exe, const std::vector<std::string>& args, int limit_seconds)
+    : exe_name_(exe.substr(exe.find_last_of('/') + 1)) {
     int n = run_counter++;
     std::string base = output_dir() + "/run" + std::to_string(n);
     started_ = now();
@@ -224,9 +225,12 @@ DriverRun drive(const std::vector<std::string>& commands, int limit_seconds) {
     return run;
 }
 
-MessageBoxSeen answer_message_box(const std::string& caption, const std::string& button, int wait_ms) {
-    DriverRun run = drive({"wait", "--title", caption, "--class", "#32770", "--timeout", std::to_string(wait_ms), ":",
-                           "msgbox", ":", "press", button});
+MessageBoxSeen answer_message_box(const WineProcess& owner, const std::string& caption, const std::string& button,
+                                  int wait_ms) {
+    DriverRun run = drive({"wait", "--title", caption, "--class", "#32770", "--exe", owner.exe_name(), "--timeout",
+                           std::to_string(wait_ms), ":",
+                           "msgbox", ":", "press", button},
+                          wait_ms / 1000 + 30);
     MessageBoxSeen box;
     box.report = run.report();
     box.seen = run.code == 0;

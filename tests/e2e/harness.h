@@ -47,8 +47,11 @@ public:
     // Ends it (and Wine's process for it) if it still runs.
     void kill();
     double elapsed() const;
+    // File name of the program, as the driver's --exe option takes it.
+    const std::string& exe_name() const { return exe_name_; }
 
 private:
+    std::string exe_name_;
     pid_t pid_ = -1;
     double started_ = 0;
     Exit exit_;
@@ -74,9 +77,10 @@ struct MessageBoxSeen {
     bool icon = false;
     std::string report;
 };
-// Waits for a message box with this caption, reads it and presses `button`.
-MessageBoxSeen answer_message_box(const std::string& caption, const std::string& button = "OK",
-                                  int wait_ms = 20000);
+// Waits for a message box of `owner` with this caption, reads it and presses
+// `button`. Only the owner's windows count, so tests may run side by side.
+MessageBoxSeen answer_message_box(const WineProcess& owner, const std::string& caption,
+                                  const std::string& button = "OK", int wait_ms = 20000);
 
 // Undoes the driver's escaping (\\ \r \n \t \xNN).
 std::string unescape(const std::string& text);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "builder/compressor.h"
+#include "builder/datablock_writer.h"
 #include "datablock/records.h"
 #include "tests/e2e/harness.h"
 
@@ -79,6 +81,33 @@ const StartupCase startup_cases[] = {
     {"total_length_negative", kCrc, {}, Damage::negative_total, false, true},
 };
 
+// A real data block whose payload spans several compressed blocks, so that a
+// byte spoilt near the end of the stream lies beyond what loading the header
+// decodes.
+struct SampleBlock {
+    Bytes stream;
+    int32_t header_length = 0;
+};
+
+const SampleBlock& sample_block() {
+    static SampleBlock sample;
+    if (sample.stream.empty()) {
+        quillmar::DataBlockModel model;
+        quillmar::Language en(1033);
+        en.strings[LS_CAPTION] = model.pool.add_text("Start-up test");
+        model.languages = {en};
+        model.entries = {{1, 0, 0, 0, 0, 0}};
+        model.add_payload(noise(2000000, 11));
+        quillmar::DataBlock block;
+        std::string error;
+        auto compress = [](const Bytes& b) { return quillmar::compress_stream(b.data(), b.size()); };
+        if (!quillmar::lay_out_data_block(model, {}, compress, block, error)) ADD_FAILURE() << error;
+        sample.stream = compress(block.stream);
+        sample.header_length = block.header_length;
+    }
+    return sample;
+}
+
 void put_le32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
 }
@@ -89,14 +118,14 @@ TEST_P(Startup, ExitsWithTheRightMessage) {
     const StartupCase& c = GetParam();
     ImageOptions options;
     options.flags = c.flags;
-    options.header_length = 64;
+    options.header_length = sample_block().header_length;
     // Padding to a multiple of 0x1000 puts the FirstHeader on a 0x1000 boundary
     // and leaves padding bytes after the stub that the CRC covers.
     options.stub_alignment = 0x1000;
     const size_t fh = quillmar::first_header_offset(stub_bytes().size(), 0x1000);
     ASSERT_GE(fh - stub_bytes().size(), 8u) << "no padding bytes to spoil";
     if (c.trailer) options.trailer = noise(3000, 7);
-    Bytes stream = noise(20000, 1);
+    const Bytes& stream = sample_block().stream;
     Bytes image;
     std::string error;
     ASSERT_TRUE(quillmar::build_installer_image(stub_bytes(), stream, options, image, error)) << error;
@@ -113,7 +142,7 @@ TEST_P(Startup, ExitsWithTheRightMessage) {
         break;
     }
     case Damage::stub_padding: image[fh - 8] ^= 0x01; break;
-    case Damage::stream: image[fh + 28 + 10000] ^= 0x40; break;
+    case Damage::stream: image[fh + 28 + stream.size() - 300] ^= 0x40; break;
     case Damage::header_length: image[fh + 20] ^= 0x01; break;
     case Damage::stored_crc: image[fh + total - 1] ^= 0x80; break;
     case Damage::truncate: image.resize(fh + total - 100); break;
@@ -127,7 +156,7 @@ TEST_P(Startup, ExitsWithTheRightMessage) {
 
     WineProcess installer(exe, c.args, 60);
     if (c.expect_failure_text) {
-        MessageBoxSeen box = answer_message_box(kCaption);
+        MessageBoxSeen box = answer_message_box(installer, kCaption);
         ASSERT_TRUE(box.seen) << box.report;
         EXPECT_EQ(box.caption, kCaption);
         EXPECT_EQ(box.text, kVerificationFailed);
@@ -138,7 +167,7 @@ TEST_P(Startup, ExitsWithTheRightMessage) {
     // that no message was shown where none is expected.
     Exit exit = installer.wait(30);
     ASSERT_TRUE(exit.finished) << "the installer did not end; windows now: "
-                               << drive({"wait", "--title", kCaption, "--timeout", "1000", ":", "msgbox"}).report();
+                               << drive({"wait", "--title", kCaption, "--exe", installer.exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
     EXPECT_EQ(exit.code, 0);
 }
 
@@ -152,7 +181,8 @@ TEST(StartupPlacement, FirstHeaderAtAnyMultipleOf512) {
         ImageOptions options;
         options.flags = FH_CRC;
         options.stub_alignment = alignment;
-        std::string exe = make_installer("aligned_" + std::to_string(alignment) + ".exe", noise(5000, 3), options);
+        options.header_length = sample_block().header_length;
+        std::string exe = make_installer("aligned_" + std::to_string(alignment) + ".exe", sample_block().stream, options);
         WineProcess installer(exe, {}, 60);
         Exit exit = installer.wait(30);
         ASSERT_TRUE(exit.finished) << "alignment " << alignment;

@@ -245,6 +245,8 @@ struct Step {
     bool hasTitle = false;
     std::wstring cls;
     bool hasCls = false;
+    std::wstring exe;  // file name of the process that owns the window
+    bool hasExe = false;
     DWORD ms = kDefaultWaitMs;  // wait/gone timeout, absent --for, sleep
     bool hasMs = false;
     int id = 0;
@@ -254,8 +256,8 @@ struct Step {
 
 const wchar_t kUsage[] =
     L"usage: qmdrive.exe CMD [args] [: CMD [args]]...\n"
-    L"  wait (--title T | --title-prefix T) [--class C] [--timeout MS]\n"
-    L"  absent (--title T | --title-prefix T) [--class C] --for MS\n"
+    L"  wait (--title T | --title-prefix T) [--class C] [--exe NAME] [--timeout MS]\n"
+    L"  absent (--title T | --title-prefix T) [--class C] [--exe NAME] --for MS\n"
     L"  dump | msgbox | title | close\n"
     L"  text --id N\n"
     L"  press TEXT | press --id N\n"
@@ -340,7 +342,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
             continue;
         }
         if (o == L"--") { optsDone = true; continue; }
-        bool isMatch = matchOpts && (o == L"--title" || o == L"--title-prefix" || o == L"--class");
+        bool isMatch = matchOpts && (o == L"--title" || o == L"--title-prefix" || o == L"--class" || o == L"--exe");
         bool isMs = (timeoutOpt && o == L"--timeout") || (s.op == Op::Absent && o == L"--for");
         bool isId = idOpt && o == L"--id";
         if (!isMatch && !isMs && !isId)
@@ -351,6 +353,10 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
             if (s.hasCls) return s.name + L": --class given twice";
             s.cls = v;
             s.hasCls = true;
+        } else if (o == L"--exe") {
+            if (s.hasExe) return s.name + L": --exe given twice";
+            s.exe = v;
+            s.hasExe = true;
         } else if (isMatch) {
             if (s.hasTitle) return s.name + L": give one of --title / --title-prefix, once";
             s.title = v;
@@ -408,13 +414,32 @@ struct Finder {
     HWND found;
 };
 
+// File name (without directory) of the program that owns a window, so that
+// tests running side by side each find only their own installer's windows.
+std::wstring ownerExe(HWND h) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return std::wstring();
+    wchar_t path[1024];
+    DWORD size = 1024;
+    std::wstring name;
+    if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+        name.assign(path, size);
+        size_t slash = name.find_last_of(L"\\/");
+        if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    }
+    CloseHandle(process);
+    return name;
+}
+
 bool matches(const Step& s, HWND h) {
     if (!IsWindowVisible(h)) return false;
     std::wstring t = windowTitle(h);
     bool ok = s.prefix ? t.size() >= s.title.size() && t.compare(0, s.title.size(), s.title) == 0
                        : t == s.title;
-    // Window class names are case-insensitive in Win32.
-    return ok && (!s.hasCls || equalsNoCase(className(h), s.cls));
+    // Window class names (and file names) are case-insensitive in Win32.
+    return ok && (!s.hasCls || equalsNoCase(className(h), s.cls)) && (!s.hasExe || equalsNoCase(ownerExe(h), s.exe));
 }
 
 BOOL CALLBACK findTop(HWND h, LPARAM lp) {
@@ -433,6 +458,7 @@ HWND findWindow(const Step& s) {
 std::wstring describeMatch(const Step& s) {
     std::wstring d = (s.prefix ? L"title starting with " : L"title ") + quoted(s.title);
     if (s.hasCls) d += L" and class " + quoted(s.cls);
+    if (s.hasExe) d += L" of " + quoted(s.exe);
     return d;
 }
 
