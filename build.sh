@@ -47,6 +47,10 @@ run_tests() {
     ctest --test-dir build/win32 --output-on-failure -V -R stub_size | grep -E "stub size|tests passed|tests failed"
     echo "== Windows unit tests under Wine"
     ctest --test-dir build/win64 --output-on-failure
+    # Screenshots taken by the Windows tests are kept as PNG.
+    for bmp in build/win64/test-output/*.bmp; do
+        [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+    done
     echo "== host and end-to-end tests"
     ctest --test-dir build/host --output-on-failure -j 2
 }

@@ -78,7 +78,9 @@ protected:
     void SetUp() override {
         model_.languages = {quillmar::Language(1033)};
         model_.entries = {{1, 0, 0, 0, 0, 0}};
-        payloads_ = {pattern(10000, 1), Bytes(), pattern(200000, 2), Bytes{'x', 'y', 'z'}};
+        // The third payload spans several compressed blocks, so reading it
+        // decodes beyond what loading the header did.
+        payloads_ = {pattern(10000, 1), Bytes(), pattern(2500000, 2), Bytes{'x', 'y', 'z'}};
         for (const Bytes& p : payloads_) model_.add_payload(p);
         std::string error;
         quillmar::DataBlock layout;
@@ -107,7 +109,7 @@ protected:
         DeleteFileA(path_.c_str());
     }
 
-    Bytes read(int32_t offset, int32_t capacity = 1 << 20) {
+    Bytes read(int32_t offset, int32_t capacity = 4 << 20) {
         Bytes buffer((size_t)capacity);
         int32_t n = read_block_to_memory(offset, buffer.data(), capacity);
         EXPECT_GE(n, 0) << "offset " << offset;
