@@ -12,21 +12,23 @@ build=$root/build
 work=$build/bench-reader
 wine=$root/cmake/wine.sh
 mkdir -p "$work"
-sizes=("${@:-256 512}")
+sizes=("$@")
 [ $# -gt 0 ] || sizes=(256 512)
 
 "$wine" start "$build/wine" >/dev/null
 trap '"$wine" stop "$build/wine" >/dev/null' EXIT
 
 now() { date +%s.%N; }
-value() { sed -n "s/^$1 //p" "$2"; }
+value() { tr -d '\r' <"$2" | sed -n "s/^$1 //p"; }
 
 printf '%-8s %14s %14s %14s %10s %12s\n' "payload" "reader MB/s" "decoder MB/s" "bzip2 -dc MB/s" "reader/bz" "peak memory"
 for mib in "${sizes[@]}"; do
     payload=$work/payload-$mib.bin
     if [ ! -f "$payload" ]; then
-        find /usr/lib /usr/share -type f -size +4k -size -8M 2>/dev/null | LC_ALL=C sort | xargs cat 2>/dev/null |
-            head -c $((mib * 1024 * 1024)) >"$payload"
+        # head stops the pipeline early on purpose; only the size counts.
+        { find /usr/lib /usr/share -type f -size +4k -size -8M 2>/dev/null | LC_ALL=C sort | xargs cat 2>/dev/null |
+            head -c $((mib * 1024 * 1024)) >"$payload"; } || true
+        [ "$(stat -c %s "$payload")" -eq $((mib * 1024 * 1024)) ] || { echo "not enough files for $mib MiB" >&2; exit 1; }
     fi
     bytes=$(stat -c %s "$payload")
     "$build/host/builder/quillmar-build" --stub "$build/win64/quillmar-stub.exe" --payload "$payload" \

@@ -30,14 +30,6 @@ static const char decompressing_format[] = TEXT_DECOMPRESSING_FORMAT;
 
 static void seek(HANDLE file, int32_t position) { SetFilePointer(file, position, 0, FILE_BEGIN); }
 
-static void dispatch_pending_messages() {
-    MSG msg;
-    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
 // Bytes still to decode before `count` bytes from the stream position are in
 // the cache. Computed wide: offsets from a corrupt script may be near 2^31.
 static int64_t missing_bytes(int32_t count) {

@@ -24,6 +24,14 @@ INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM, LPARAM 
     return 0;
 }
 
+void dispatch_pending_messages() {
+    MSG msg;
+    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 HWND create_progress_dialog(HINSTANCE module, const char* format) {
     return CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_PROGRESS), GetDesktopWindow(),
                               progress_dialog_proc, (LPARAM)format);

@@ -17,5 +17,9 @@ extern int32_t progress_of;
 // Dialog procedure; the creation parameter is the format text.
 INT_PTR CALLBACK progress_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Handles every window message waiting for this thread, so that a progress
+// dialog stays alive while long work runs on the same thread.
+void dispatch_pending_messages();
+
 // Creates the modeless dialog owned by the desktop; null when it cannot be made.
 HWND create_progress_dialog(HINSTANCE module, const char* format);

@@ -14,14 +14,6 @@ static const char verifying_format[] = TEXT_VERIFYING_FORMAT;
 // One static chunk buffer: memory use stays constant whatever the file size.
 static uint8_t chunk_buffer[FIRST_HEADER_ALIGN];
 
-static void dispatch_pending_messages() {
-    MSG msg;
-    while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
 static int fail_verification(HWND dialog) {
     if (dialog) DestroyWindow(dialog);
     if (!pending_message) pending_message = TEXT_VERIFICATION_FAILED;

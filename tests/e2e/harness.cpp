@@ -1,5 +1,7 @@
 #include "tests/e2e/harness.h"
 
+#include "builder/compressor.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -105,6 +107,18 @@ Bytes noise(size_t size, uint32_t seed) {
     }
     for (; i < size; i++) out[i] = (uint8_t)(x >> (8 * (i % 8)));
     return out;
+}
+
+Bytes compress(const Bytes& decompressed) { return quillmar::compress_stream(decompressed.data(), decompressed.size()); }
+
+quillmar::DataBlockModel minimal_model(const std::string& caption, Bytes payload) {
+    quillmar::DataBlockModel model;
+    quillmar::Language english(1033);
+    english.strings[LS_CAPTION] = model.pool.add_text(caption);
+    model.languages = {english};
+    model.entries = {{1, 0, 0, 0, 0, 0}};
+    model.add_payload(std::move(payload));
+    return model;
 }
 
 std::string write_installer(const std::string& name, const Bytes& image) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/datablock_writer.h"
 #include "builder/image.h"
 
 namespace e2e {
@@ -22,6 +23,13 @@ const Bytes& stub_bytes();
 
 // Pseudo-random bytes, the same for the same seed.
 Bytes noise(size_t size, uint32_t seed);
+
+// The builder's compressor, as the data block writer takes it.
+Bytes compress(const Bytes& decompressed);
+
+// A data block model with one language (English, with this caption), a script
+// that only ends, and one payload block.
+quillmar::DataBlockModel minimal_model(const std::string& caption, Bytes payload);
 
 // Writes an installer image into the test's output folder; returns its path.
 std::string write_installer(const std::string& name, const Bytes& image);

@@ -5,8 +5,6 @@
 
 #include <cstring>
 
-#include "builder/compressor.h"
-#include "builder/datablock_writer.h"
 #include "tests/e2e/harness.h"
 
 namespace {
@@ -17,18 +15,6 @@ using quillmar::ImageOptions;
 const char kCaption[] = "ERREUR TARK";
 const char kHeaderReadFailed[] = "Erreur lors de la lecture du block d'infos de l'installation";
 const char kVerificationFailedStart[] = "Echec de la vérification de l'installation.\r\n";
-
-quillmar::Bytes compress(const quillmar::Bytes& b) { return quillmar::compress_stream(b.data(), b.size()); }
-
-quillmar::DataBlockModel small_installer() {
-    quillmar::DataBlockModel m;
-    quillmar::Language en(1033);
-    en.strings[LS_CAPTION] = m.pool.add_text("Header test");
-    m.languages = {en};
-    m.entries = {{1, 0, 0, 0, 0, 0}};
-    m.add_payload(noise(5000, 5));
-    return m;
-}
 
 enum class Spoil { none, header_length_plus_10, header_length_minus_1, block_marker, section_count };
 
@@ -56,7 +42,7 @@ class HeaderLoad : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderLoad, ReportsInOrder) {
     const HeaderCase& c = GetParam();
-    quillmar::DataBlockModel model = small_installer();
+    quillmar::DataBlockModel model = minimal_model("Header test", noise(5000, 5));
     if (c.spoil == Spoil::section_count) model.header.section_count = 1000;
     quillmar::DataBlock block;
     std::string error;

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "builder/compressor.h"
-#include "builder/datablock_writer.h"
 #include "datablock/records.h"
 #include "tests/e2e/harness.h"
 
@@ -92,15 +90,9 @@ struct SampleBlock {
 const SampleBlock& sample_block() {
     static SampleBlock sample;
     if (sample.stream.empty()) {
-        quillmar::DataBlockModel model;
-        quillmar::Language en(1033);
-        en.strings[LS_CAPTION] = model.pool.add_text("Start-up test");
-        model.languages = {en};
-        model.entries = {{1, 0, 0, 0, 0, 0}};
-        model.add_payload(noise(2000000, 11));
+        quillmar::DataBlockModel model = minimal_model("Start-up test", noise(2000000, 11));
         quillmar::DataBlock block;
         std::string error;
-        auto compress = [](const Bytes& b) { return quillmar::compress_stream(b.data(), b.size()); };
         if (!quillmar::lay_out_data_block(model, {}, compress, block, error)) ADD_FAILURE() << error;
         sample.stream = compress(block.stream);
         sample.header_length = block.header_length;

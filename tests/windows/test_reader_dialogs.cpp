@@ -1,5 +1,6 @@
-// The decompression dialog of a slow request, seen from outside through the
-// driver program while this process reads a large block.
+// What the data block reader shows, seen from outside through the driver
+// program while this process works: the decompression dialog of a slow
+// request, and the message when the unpack cache cannot be created.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,6 +14,7 @@
 #include "datablock/header_view.h"
 #include "datablock/reader.h"
 #include "startup/startup.h"
+#include "ui/message_box.h"
 
 namespace {
 
@@ -188,6 +190,36 @@ TEST_F(DecompressionDialog, NeverInASilentRun) {
     std::string output;
     EXPECT_EQ(driver.finish(output), 0u) << output;
     EXPECT_GT(took, 1500u) << "the request was too quick to prove anything";
+}
+
+TEST(ReaderMessages, CacheThatCannotBeCreated) {
+    if (env("QM_DRIVER_EXE").empty()) GTEST_SKIP() << "QM_DRIVER_EXE names no driver";
+    ASSERT_FALSE(installer_file().empty());
+    own_file = CreateFileA(installer_file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(own_file, INVALID_HANDLE_VALUE);
+    header_position = (int32_t)quillmar::first_header_offset(1000);
+    SetFilePointer(own_file, header_position, nullptr, FILE_BEGIN);
+    lstrcpyA(caption, "ERREUR TARK");
+    // The temporary directory comes from the environment: point it nowhere.
+    char tmp[MAX_PATH] = "", temp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    SetEnvironmentVariableA("TMP", "C:\\no\\such\\directory");
+    SetEnvironmentVariableA("TEMP", "C:\\no\\such\\directory");
+
+    Driver driver(std::string("wait --title \"ERREUR TARK\" --class #32770 --exe ") + kThisProgram +
+                  " --timeout 20000 : msgbox : press OK");
+    EXPECT_EQ(load_header(), -1);
+    std::string output;
+    EXPECT_EQ(driver.finish(output), 0u) << output;
+    EXPECT_NE(output.find("text: Erreur lors de l'\xC3\xA9" "criture du fichier temp\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("icon: no"), std::string::npos) << output;
+
+    SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
+    SetEnvironmentVariableA("TEMP", temp[0] ? temp : nullptr);
+    release_data_block();
+    CloseHandle(own_file);
+    own_file = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
