@@ -27,8 +27,10 @@ std::string env(const char* name) {
 
 std::string temp_path(const char* prefix) {
     char dir[MAX_PATH], path[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    GetTempFileNameA(dir, prefix, 0, path);
+    if (!GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix, 0, path)) {
+        ADD_FAILURE() << "no temporary file name";
+        return "";
+    }
     return path;
 }
 
@@ -200,23 +202,22 @@ TEST(ReaderMessages, CacheThatCannotBeCreated) {
     header_position = (int32_t)quillmar::first_header_offset(1000);
     SetFilePointer(own_file, header_position, nullptr, FILE_BEGIN);
     lstrcpyA(caption, "ERREUR TARK");
+    // The driver first: it needs a temporary file for its output.
+    Driver driver(std::string("wait --title \"ERREUR TARK\" --class #32770 --exe ") + kThisProgram +
+                  " --timeout 20000 : msgbox : press OK");
     // The temporary directory comes from the environment: point it nowhere.
     char tmp[MAX_PATH] = "", temp[MAX_PATH] = "";
     GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
     GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
     SetEnvironmentVariableA("TMP", "C:\\no\\such\\directory");
     SetEnvironmentVariableA("TEMP", "C:\\no\\such\\directory");
-
-    Driver driver(std::string("wait --title \"ERREUR TARK\" --class #32770 --exe ") + kThisProgram +
-                  " --timeout 20000 : msgbox : press OK");
     EXPECT_EQ(load_header(), -1);
+    SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
+    SetEnvironmentVariableA("TEMP", temp[0] ? temp : nullptr);
     std::string output;
     EXPECT_EQ(driver.finish(output), 0u) << output;
     EXPECT_NE(output.find("text: Erreur lors de l'\xC3\xA9" "criture du fichier temp\n"), std::string::npos) << output;
     EXPECT_NE(output.find("icon: no"), std::string::npos) << output;
-
-    SetEnvironmentVariableA("TMP", tmp[0] ? tmp : nullptr);
-    SetEnvironmentVariableA("TEMP", temp[0] ? temp : nullptr);
     release_data_block();
     CloseHandle(own_file);
     own_file = INVALID_HANDLE_VALUE;
