@@ -38,7 +38,7 @@ namespace {
 
 // Every message sent to another process's window is bounded by this, so a
 // hung installer makes a command fail instead of freezing the test run.
-const UINT kSendTimeoutMs = 2000;
+const UINT kSendTimeoutMs = 5000;
 // Handlers of notifications we send may do real work (validate a path...).
 const UINT kNotifyTimeoutMs = 5000;
 const DWORD kPollMs = 50;

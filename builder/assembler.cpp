@@ -1,0 +1,791 @@
+#include "builder/assembler.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <optional>
+
+#include "builder/opcodes.h"
+
+namespace quillmar {
+
+namespace {
+
+enum class Tok { ident, word, string, slot, punct };
+
+struct Token {
+    Tok type;
+    std::string text;  // identifier, word, slot name (without $), punctuation; string: raw contents
+    int column;        // 1-based character column in the line
+};
+
+struct Operand {
+    std::vector<Token> tokens;
+    int column = 0;
+};
+
+struct Pending {
+    int line;  // line number in the file
+    int column;
+    const OpcodeInfo* op;
+    std::optional<Operand> params[5];
+    int seq;  // position among label definitions, for local references
+};
+
+struct LocalLabel {
+    int seq;
+    int32_t index;
+};
+
+const char* const kSlotNames[25] = {
+    "var0",  "var1",  "var2",  "var3",  "var4",  "var5",  "var6",  "var7",  "var8",
+    "var9",  "var10", "var11", "var12", "var13", "var14", "var15", "var16", "var17",
+    "var18", "var19", "command_line", "install_dir", "output_dir", "exe_dir", "lang_id",
+};
+
+struct Placeholder {
+    const char* name;
+    uint8_t code;
+};
+
+const Placeholder kPlaceholders[] = {
+    {"main_window", 0xDB}, {"command_line", 0xF0}, {"install_dir", 0xF1}, {"output_dir", 0xF2},
+    {"exe_dir", 0xF3},     {"lang_id", 0xF4},      {"program_files", 0xF5}, {"programs", 0xF6},
+    {"startup", 0xF7},     {"desktop", 0xF8},      {"start_menu", 0xF9}, {"quick_launch", 0xFA},
+    {"temp", 0xFB},        {"windows", 0xFC},      {"system", 0xFD},     {"temp_directory", 0xFE},
+};
+
+bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') || c == '.'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool all_digits(const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!is_digit(c)) return false;
+    return true;
+}
+
+int slot_index(const std::string& name) {
+    for (int i = 0; i < 25; ++i)
+        if (name == kSlotNames[i]) return i;
+    return -1;
+}
+
+// Parses a decimal or 0x hexadecimal literal of at most 32 bits.
+bool parse_word_number(const std::string& w, int64_t& value) {
+    uint64_t v = 0;
+    size_t i = 0;
+    bool hex = w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X');
+    if (hex) i = 2;
+    if (i >= w.size()) return false;
+    for (; i < w.size(); ++i) {
+        char c = w[i];
+        int d;
+        if (is_digit(c)) d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        v = v * (hex ? 16 : 10) + (uint64_t)d;
+        if (v > 0xFFFFFFFFull) return false;
+    }
+    value = (int64_t)v;
+    return true;
+}
+
+}  // namespace
+
+bool encode_text(const std::string& raw, const Converter& converter, bool doubled_quotes, std::string& out,
+                 std::vector<TextProblem>& problems) {
+    int column = 1;
+    size_t i = 0;
+    bool ok = true;
+    auto literal_byte = [&](unsigned char b) {
+        if (b >= SC_FIRST) out += (char)SC_ESCAPE;
+        out += (char)b;
+    };
+    while (i < raw.size()) {
+        char c = raw[i];
+        if (c == '"' && doubled_quotes) {  // "" in assembly text; the lexer lets no single one through
+            literal_byte('"');
+            i += 2;
+            column += 2;
+        } else if (c == '{' && i + 1 < raw.size() && raw[i + 1] == '{') {
+            literal_byte('{');
+            i += 2;
+            column += 2;
+        } else if (c == '}' && i + 1 < raw.size() && raw[i + 1] == '}') {
+            literal_byte('}');
+            i += 2;
+            column += 2;
+        } else if (c == '}') {
+            problems.push_back({column, "'}' outside a placeholder (write }} for a brace)"});
+            ok = false;
+            ++i;
+            ++column;
+        } else if (c == '{') {
+            size_t close = raw.find('}', i);
+            std::string name = close == std::string::npos ? std::string() : raw.substr(i + 1, close - i - 1);
+            int code = -1;
+            for (const Placeholder& ph : kPlaceholders)
+                if (name == ph.name) code = ph.code;
+            if (name.size() > 3 && name.compare(0, 3, "var") == 0) {
+                int slot = slot_index(name);
+                if (slot >= 0 && slot < 20) code = 0xDC + slot;
+            }
+            if (close == std::string::npos) {
+                problems.push_back({column, "'{' without its closing '}' (write {{ for a brace)"});
+                return false;
+            }
+            if (code < 0) {
+                problems.push_back({column, "unknown placeholder {" + name + "}"});
+                ok = false;
+            } else {
+                out += (char)(unsigned char)code;
+            }
+            for (size_t k = i; k <= close; ++k)
+                if (((unsigned char)raw[k] & 0xC0) != 0x80) ++column;
+            i = close + 1;
+        } else {
+            size_t at = i;
+            char32_t ch;
+            if (!next_utf8(raw, at, ch)) {
+                problems.push_back({column, "text is not valid UTF-8"});
+                return false;
+            }
+            std::string bytes;
+            if (ch == 0) {
+                problems.push_back({column, "a NUL character cannot be stored in a string"});
+                ok = false;
+            } else if (!converter.append(ch, bytes)) {
+                char code[16];
+                std::snprintf(code, sizeof code, "U+%04X", (unsigned)ch);
+                problems.push_back({column, "character " + raw.substr(i, at - i) + " (" + code +
+                                                ") has no equivalent in " + converter.name()});
+                ok = false;
+            }
+            for (unsigned char b : bytes) literal_byte(b);
+            i = at;
+            ++column;
+        }
+    }
+    return ok;
+}
+
+
+bool convert_text(const std::string& text, const Converter& converter, std::string& out,
+                  std::vector<TextProblem>& problems) {
+    size_t i = 0;
+    int column = 1;
+    bool ok = true;
+    while (i < text.size()) {
+        size_t at = i;
+        char32_t ch;
+        if (!next_utf8(text, at, ch)) {
+            problems.push_back({column, "text is not valid UTF-8"});
+            return false;
+        }
+        if (ch == 0 || !converter.append(ch, out)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", (unsigned)ch);
+            problems.push_back({column, ch == 0 ? std::string("a NUL character cannot be stored in a string")
+                                               : "character " + text.substr(i, at - i) + " (" + code +
+                                                     ") has no equivalent in " + converter.name()});
+            ok = false;
+        }
+        i = at;
+        ++column;
+    }
+    return ok;
+}
+
+namespace {
+
+class Assembler {
+public:
+    Assembler(const std::string& file, int first_line, const Converter& converter,
+              const PayloadResolver& payloads, StringPool& pool, int32_t base)
+        : file_(file), first_line_(first_line), converter_(converter), payloads_(payloads), pool_(pool),
+          base_(base) {}
+
+    void run(const std::string& source, AssembleResult& result);
+
+private:
+    const std::string& file_;
+    int first_line_;
+    const Converter& converter_;
+    const PayloadResolver& payloads_;
+    StringPool& pool_;
+    int32_t base_;
+
+    std::vector<std::pair<int, std::string>> errors_;  // by line, sorted at the end
+    std::vector<Pending> pending_;
+    std::map<std::string, int32_t> labels_;
+    std::map<std::string, int> label_lines_;
+    std::map<std::string, std::vector<LocalLabel>> locals_;
+    int seq_ = 0;
+    std::vector<std::pair<int, std::string>> dangling_;  // labels that mark no instruction yet
+
+    void error(int line, int column, const std::string& message) {
+        std::string where = file_ + ":" + std::to_string(line) + ": ";
+        if (column > 0) where += "column " + std::to_string(column) + ": ";
+        errors_.push_back({line, where + message});
+    }
+
+    bool lex(const std::string& text, int line, std::vector<Token>& tokens);
+    void parse_line(const std::string& text, int line);
+    void define_label(const Token& t, int line);
+    void parse_operands(const std::vector<Token>& tokens, size_t from, Pending& p);
+    int param_by_name(const OpcodeInfo& op, const std::string& name);
+
+    // Resolution of one operand by kind; false after reporting an error.
+    bool resolve(const Pending& p, int index, ParamKind kind, const ScriptEntry& entry, int32_t& value,
+                 AssembleResult& result, size_t entry_index);
+    bool string_value(const Pending& p, int index, const Operand& o, bool number, int32_t& value);
+    bool encode_literal(const Token& t, int line, std::string& out);
+    bool slot_value(const Pending& p, const Operand& o, bool allow_none, int32_t& value);
+    bool target_value(const Pending& p, const Operand& o, int32_t& value);
+    bool immediate_value(const Pending& p, int index, const Operand& o, int64_t& value);
+    bool expression(const Pending& p, const ParamInfo& info, const std::vector<Token>& t, size_t& at,
+                    int64_t& value, int level);
+    std::string describe(const Pending& p, int index) const {
+        return "parameter '" + std::string(p.op->params[index].name) + "' of " + p.op->name;
+    }
+};
+
+bool Assembler::lex(const std::string& text, int line, std::vector<Token>& tokens) {
+    int column = 1;
+    size_t i = 0;
+    auto advance = [&](size_t to) {
+        for (; i < to; ++i)
+            if (((unsigned char)text[i] & 0xC0) != 0x80) ++column;
+    };
+    while (i < text.size()) {
+        char c = text[i];
+        int start_column = column;
+        if (c == ' ' || c == '\t' || c == '\r') {
+            advance(i + 1);
+        } else if (c == '#' || c == ';') {
+            break;
+        } else if (c == '"') {
+            size_t j = i + 1;
+            std::string raw;
+            bool closed = false;
+            while (j < text.size()) {
+                if (text[j] == '"') {
+                    if (j + 1 < text.size() && text[j + 1] == '"') {
+                        raw += "\"\"";
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                raw += text[j++];
+            }
+            if (!closed) {
+                error(line, start_column, "string without its closing double quote");
+                return false;
+            }
+            tokens.push_back({Tok::string, raw, start_column});
+            advance(j + 1);
+        } else if (c == '$') {
+            size_t j = i + 1;
+            while (j < text.size() && is_ident_char(text[j])) ++j;
+            tokens.push_back({Tok::slot, text.substr(i + 1, j - i - 1), start_column});
+            advance(j);
+        } else if (is_ident_start(c)) {
+            size_t j = i;
+            while (j < text.size() && is_ident_char(text[j])) ++j;
+            tokens.push_back({Tok::ident, text.substr(i, j - i), start_column});
+            advance(j);
+        } else if (is_digit(c)) {
+            size_t j = i;
+            while (j < text.size() && (is_ident_char(text[j]))) ++j;
+            tokens.push_back({Tok::word, text.substr(i, j - i), start_column});
+            advance(j);
+        } else if (c == '<' && i + 1 < text.size() && text[i + 1] == '<') {
+            tokens.push_back({Tok::punct, "<<", start_column});
+            advance(i + 2);
+        } else if (c == ',' || c == ':' || c == '=' || c == '|' || c == '+' || c == '-' || c == '~' ||
+                   c == '(' || c == ')') {
+            tokens.push_back({Tok::punct, std::string(1, c), start_column});
+            advance(i + 1);
+        } else {
+            size_t j = i;
+            char32_t ch;
+            next_utf8(text, j, ch);
+            error(line, start_column, "unexpected character '" + text.substr(i, j - i) + "'");
+            return false;
+        }
+    }
+    return true;
+}
+
+void Assembler::define_label(const Token& t, int line) {
+    int32_t index = base_ + (int32_t)pending_.size();
+    if (t.type == Tok::word) {
+        if (!all_digits(t.text)) {
+            error(line, t.column, "'" + t.text + "' is not a label name (local labels are digits only)");
+            return;
+        }
+        locals_[t.text].push_back({seq_++, index});
+    } else {
+        if (t.text == "next" || t.text == "none") {
+            error(line, t.column, "'" + t.text + "' is a reserved word and cannot name a label");
+            return;
+        }
+        auto found = label_lines_.find(t.text);
+        if (found != label_lines_.end()) {
+            error(line, t.column,
+                  "label '" + t.text + "' is already defined on line " + std::to_string(found->second));
+            return;
+        }
+        labels_[t.text] = index;
+        label_lines_[t.text] = line;
+    }
+    dangling_.push_back({line, t.text});
+}
+
+int Assembler::param_by_name(const OpcodeInfo& op, const std::string& name) {
+    if (name.size() == 2 && name[0] == 'p' && name[1] >= '0' && name[1] <= '4') {
+        int i = name[1] - '0';
+        return op.params[i].kind == ParamKind::unused ? -1 : i;
+    }
+    for (int i = 0; i < 5; ++i)
+        if (op.params[i].name && name == op.params[i].name) return i;
+    return -1;
+}
+
+void Assembler::parse_operands(const std::vector<Token>& tokens, size_t from, Pending& p) {
+    std::vector<Operand> operands;
+    if (from < tokens.size()) {
+        operands.emplace_back();
+        int depth = 0;
+        for (size_t i = from; i < tokens.size(); ++i) {
+            const Token& t = tokens[i];
+            if (t.type == Tok::punct && t.text == "," && depth == 0) {
+                if (operands.back().tokens.empty()) error(p.line, t.column, "missing parameter before ','");
+                operands.emplace_back();
+                operands.back().column = t.column + 1;
+                continue;
+            }
+            if (t.type == Tok::punct && t.text == "(") ++depth;
+            if (t.type == Tok::punct && t.text == ")") --depth;
+            if (operands.back().tokens.empty()) operands.back().column = t.column;
+            operands.back().tokens.push_back(t);
+        }
+        if (operands.back().tokens.empty()) {
+            error(p.line, operands.back().column, "missing parameter after ','");
+            operands.pop_back();
+        }
+    }
+    int position = 0;
+    bool named_seen = false;
+    for (Operand& o : operands) {
+        if (o.tokens.empty()) continue;
+        int index;
+        int where = o.column;
+        if (o.tokens.size() >= 2 && o.tokens[0].type == Tok::ident && o.tokens[1].type == Tok::punct &&
+            o.tokens[1].text == "=") {
+            index = param_by_name(*p.op, o.tokens[0].text);
+            if (index < 0) {
+                error(p.line, o.tokens[0].column,
+                      std::string(p.op->name) + " has no parameter '" + o.tokens[0].text + "'");
+                continue;
+            }
+            int column = o.tokens[0].column;
+            o.tokens.erase(o.tokens.begin(), o.tokens.begin() + 2);
+            if (o.tokens.empty()) {
+                error(p.line, column, "no value given for " + describe(p, index));
+                continue;
+            }
+            o.column = o.tokens[0].column;
+            named_seen = true;
+        } else {
+            if (named_seen) {
+                error(p.line, o.column, "a parameter by position cannot follow one given by name");
+                continue;
+            }
+            while (position < 5 && p.op->params[position].kind == ParamKind::unused) ++position;
+            if (position >= 5) {
+                error(p.line, o.column, std::string("too many parameters for ") + p.op->name);
+                break;
+            }
+            index = position++;
+        }
+        if (p.params[index]) {
+            error(p.line, where, describe(p, index) + " is given twice");
+            continue;
+        }
+        p.params[index] = o;
+    }
+}
+
+void Assembler::parse_line(const std::string& text, int line) {
+    std::vector<Token> tokens;
+    if (!lex(text, line, tokens)) return;
+    size_t i = 0;
+    while (i + 1 < tokens.size() && (tokens[i].type == Tok::ident || tokens[i].type == Tok::word) &&
+           tokens[i + 1].type == Tok::punct && tokens[i + 1].text == ":") {
+        define_label(tokens[i], line);
+        i += 2;
+    }
+    if (i >= tokens.size()) return;
+    const Token& name = tokens[i];
+    if (name.type != Tok::ident) {
+        error(line, name.column, "expected an instruction name, found '" + name.text + "'");
+        return;
+    }
+    const OpcodeInfo* op = find_opcode(name.text);
+    if (!op) {
+        error(line, name.column, "unknown instruction '" + name.text + "'");
+        return;
+    }
+    Pending p;
+    p.line = line;
+    p.column = name.column;
+    p.op = op;
+    p.seq = seq_++;
+    parse_operands(tokens, i + 1, p);
+    pending_.push_back(std::move(p));
+    dangling_.clear();
+}
+
+bool Assembler::encode_literal(const Token& t, int line, std::string& out) {
+    std::vector<TextProblem> problems;
+    bool ok = encode_text(t.text, converter_, true, out, problems);
+    for (const TextProblem& p : problems) error(line, t.column + p.column, p.message);
+    return ok;
+}
+
+bool Assembler::string_value(const Pending& p, int index, const Operand& o, bool number, int32_t& value) {
+    const std::vector<Token>& t = o.tokens;
+    std::string stored;
+    if (t.size() == 1 && t[0].type == Tok::string) {
+        if (!encode_literal(t[0], p.line, stored)) return false;
+    } else if (t.size() == 1 && t[0].type == Tok::slot) {
+        int slot = slot_index(t[0].text);
+        if (slot < 0) {
+            error(p.line, t[0].column, "unknown variable '$" + t[0].text + "'");
+            return false;
+        }
+        stored = std::string(1, (char)(unsigned char)(0xDC + slot));
+    } else if (t.size() == 1 && t[0].type == Tok::ident && t[0].text == "none") {
+        value = -1;
+        return true;
+    } else if ((t.size() == 1 && t[0].type == Tok::word) ||
+               (t.size() == 2 && t[0].type == Tok::punct && t[0].text == "-" && t[1].type == Tok::word)) {
+        const Token& w = t.back();
+        int64_t v;
+        if (!parse_word_number(w.text, v)) {
+            error(p.line, w.column, "'" + w.text + "' is not a number");
+            return false;
+        }
+        if (t.size() == 2) v = -v;
+        if (v < INT32_MIN) {
+            error(p.line, w.column, "number out of range");
+            return false;
+        }
+        stored = std::to_string((int32_t)(uint32_t)(uint64_t)v);
+    } else {
+        error(p.line, o.column,
+              std::string(number ? "expected a number, string or variable for "
+                                 : "expected a string or variable for ") +
+                  describe(p, index));
+        return false;
+    }
+    value = pool_.add_encoded(stored);
+    return true;
+}
+
+bool Assembler::slot_value(const Pending& p, const Operand& o, bool allow_none, int32_t& value) {
+    const std::vector<Token>& t = o.tokens;
+    if (t.size() == 1 && t[0].type == Tok::slot) {
+        int slot = slot_index(t[0].text);
+        if (slot < 0) {
+            error(p.line, t[0].column, "unknown variable '$" + t[0].text + "'");
+            return false;
+        }
+        value = slot;
+        return true;
+    }
+    if (allow_none && t.size() == 1 && t[0].type == Tok::ident && t[0].text == "none") {
+        value = -1;
+        return true;
+    }
+    error(p.line, o.column, std::string("expected a variable such as $var0") + (allow_none ? " or none" : ""));
+    return false;
+}
+
+bool Assembler::target_value(const Pending& p, const Operand& o, int32_t& value) {
+    const std::vector<Token>& t = o.tokens;
+    if (t.size() == 1 && t[0].type == Tok::ident) {
+        if (t[0].text == "next") {
+            value = 0;
+            return true;
+        }
+        auto found = labels_.find(t[0].text);
+        if (found == labels_.end()) {
+            error(p.line, t[0].column, "unknown label '" + t[0].text + "'");
+            return false;
+        }
+        value = found->second + 1;
+        return true;
+    }
+    if (t.size() == 1 && t[0].type == Tok::slot) {
+        int slot = slot_index(t[0].text);
+        if (slot < 0) {
+            error(p.line, t[0].column, "unknown variable '$" + t[0].text + "'");
+            return false;
+        }
+        value = -(slot + 1);
+        return true;
+    }
+    if (t.size() == 1 && t[0].type == Tok::word) {
+        const std::string& w = t[0].text;
+        char direction = w.back();
+        std::string number = w.substr(0, w.size() - 1);
+        if ((direction == 'f' || direction == 'b') && all_digits(number)) {
+            auto found = locals_.find(number);
+            if (found != locals_.end()) {
+                const std::vector<LocalLabel>& defs = found->second;
+                if (direction == 'b') {
+                    for (size_t k = defs.size(); k-- > 0;)
+                        if (defs[k].seq < p.seq) {
+                            value = defs[k].index + 1;
+                            return true;
+                        }
+                } else {
+                    for (const LocalLabel& d : defs)
+                        if (d.seq > p.seq) {
+                            value = d.index + 1;
+                            return true;
+                        }
+                }
+            }
+            error(p.line, t[0].column,
+                  "no local label '" + number + ":' " + (direction == 'f' ? "below" : "above") + " this line");
+            return false;
+        }
+    }
+    error(p.line, o.column, "expected a label, a local label such as 1f or 1b, next, or a variable");
+    return false;
+}
+
+bool Assembler::expression(const Pending& p, const ParamInfo& info, const std::vector<Token>& t, size_t& at,
+                           int64_t& value, int level) {
+    auto is = [&](const char* s) { return at < t.size() && t[at].type == Tok::punct && t[at].text == s; };
+    int line = p.line;
+    if (level == 0) {  // a | b, a + b, a - b
+        if (!expression(p, info, t, at, value, 1)) return false;
+        while (is("|") || is("+") || is("-")) {
+            std::string op = t[at++].text;
+            int64_t rhs;
+            if (!expression(p, info, t, at, rhs, 1)) return false;
+            value = op == "|" ? (int64_t)((uint32_t)value | (uint32_t)rhs) : op == "+" ? value + rhs : value - rhs;
+        }
+        return true;
+    }
+    if (level == 1) {  // a << b
+        if (!expression(p, info, t, at, value, 2)) return false;
+        while (is("<<")) {
+            int column = t[at++].column;
+            int64_t rhs;
+            if (!expression(p, info, t, at, rhs, 2)) return false;
+            if (rhs < 0 || rhs > 31) {
+                error(line, column, "shift count must be 0 to 31");
+                return false;
+            }
+            value = (int64_t)((uint32_t)value << rhs);
+        }
+        return true;
+    }
+    if (at >= t.size()) {
+        error(line, t.empty() ? 0 : t.back().column, "expression ends too early");
+        return false;
+    }
+    const Token& tok = t[at++];
+    if (tok.type == Tok::punct && (tok.text == "-" || tok.text == "~")) {
+        if (!expression(p, info, t, at, value, 2)) return false;
+        value = tok.text == "-" ? -value : (int64_t)(~(uint32_t)value);
+        return true;
+    }
+    if (tok.type == Tok::punct && tok.text == "(") {
+        if (!expression(p, info, t, at, value, 0)) return false;
+        if (!is(")")) {
+            error(line, tok.column, "'(' without its ')'");
+            return false;
+        }
+        ++at;
+        return true;
+    }
+    if (tok.type == Tok::word) {
+        if (!parse_word_number(tok.text, value)) {
+            error(line, tok.column, "'" + tok.text + "' is not a number");
+            return false;
+        }
+        return true;
+    }
+    if (tok.type == Tok::ident) {
+        if (find_symbol(info.symbols, tok.text, value) || find_symbol(&common_symbols(), tok.text, value))
+            return true;
+        error(line, tok.column, "unknown value '" + tok.text + "' for parameter '" + info.name + "' of " + p.op->name);
+        return false;
+    }
+    error(line, tok.column, "expected a number for parameter '" + std::string(info.name) + "' of " + p.op->name);
+    return false;
+}
+
+bool Assembler::immediate_value(const Pending& p, int index, const Operand& o, int64_t& value) {
+    size_t at = 0;
+    if (!expression(p, p.op->params[index], o.tokens, at, value, 0)) return false;
+    if (at < o.tokens.size()) {
+        error(p.line, o.tokens[at].column, "unexpected '" + o.tokens[at].text + "' in " + describe(p, index));
+        return false;
+    }
+    if (value < INT32_MIN || value > (int64_t)UINT32_MAX) {
+        error(p.line, o.column, "value of " + describe(p, index) + " does not fit in 32 bits");
+        return false;
+    }
+    return true;
+}
+
+bool Assembler::resolve(const Pending& p, int index, ParamKind kind, const ScriptEntry& entry, int32_t& value,
+                        AssembleResult& result, size_t entry_index) {
+    const Operand& o = *p.params[index];
+    const int32_t* params = &entry.p0;
+    switch (kind) {
+        case ParamKind::unused:
+            return true;
+        case ParamKind::string:
+            return string_value(p, index, o, false, value);
+        case ParamKind::number:
+            return string_value(p, index, o, true, value);
+        case ParamKind::immediate: {
+            int64_t v;
+            if (!immediate_value(p, index, o, v)) return false;
+            value = (int32_t)(uint32_t)(uint64_t)v;
+            return true;
+        }
+        case ParamKind::slot:
+            return slot_value(p, o, false, value);
+        case ParamKind::slot_or_none:
+            return slot_value(p, o, true, value);
+        case ParamKind::target:
+            return target_value(p, o, value);
+        case ParamKind::block: {
+            if (o.tokens.size() != 1 || o.tokens[0].type != Tok::string) {
+                error(p.line, o.column, "expected a payload name in double quotes for " + describe(p, index));
+                return false;
+            }
+            std::string name;
+            const std::string& raw = o.tokens[0].text;
+            for (size_t i = 0; i < raw.size(); ++i) {
+                name += raw[i];
+                if (raw[i] == '"') ++i;  // "" stands for one quote
+            }
+            size_t payload = 0;
+            std::string message;
+            if (!payloads_) {
+                error(p.line, o.column, "no payload files can be named here");
+                return false;
+            }
+            if (!payloads_(name, payload, message)) {
+                error(p.line, o.column, message.empty() ? "unknown payload '" + name + "'" : message);
+                return false;
+            }
+            result.block_references.push_back({entry_index, index, payload});
+            value = 0;
+            return true;
+        }
+        case ParamKind::registry_data:  // the binary type takes a payload block
+            return resolve(p, index, params[4] == 3 ? ParamKind::block : ParamKind::string, entry, value, result,
+                           entry_index);
+        case ParamKind::stack_value:  // a pop writes into a slot
+            return resolve(p, index, params[1] != 0 && params[2] == 0 ? ParamKind::slot : ParamKind::string, entry,
+                           value, result, entry_index);
+        case ParamKind::section_value:
+            return resolve(p, index,
+                           params[1] == 0   ? ParamKind::string
+                           : params[1] == 2 ? ParamKind::number
+                                            : ParamKind::slot,
+                           entry, value, result, entry_index);
+    }
+    return false;
+}
+
+bool is_dependent(ParamKind k) {
+    return k == ParamKind::registry_data || k == ParamKind::stack_value || k == ParamKind::section_value;
+}
+
+void Assembler::run(const std::string& source, AssembleResult& result) {
+    size_t start = 0;
+    int line = first_line_;
+    while (start <= source.size()) {
+        size_t end = source.find('\n', start);
+        if (end == std::string::npos) end = source.size();
+        parse_line(source.substr(start, end - start), line);
+        start = end + 1;
+        ++line;
+    }
+    for (const auto& d : dangling_) error(d.first, 0, "label '" + d.second + "' is not followed by an instruction");
+
+    for (const Pending& p : pending_) {
+        ScriptEntry entry = {p.op->opcode, 0, 0, 0, 0, 0};
+        int32_t* params = &entry.p0;
+        size_t entry_index = (size_t)base_ + result.entries.size();
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int i = 0; i < 5; ++i) {
+                const ParamInfo& info = p.op->params[i];
+                if (is_dependent(info.kind) != (pass == 1)) continue;
+                if (!p.params[i]) {
+                    // A pop needs its variable, binary registry data its payload.
+                    bool needed = info.required ||
+                                  (info.kind == ParamKind::stack_value && params[1] != 0 && params[2] == 0) ||
+                                  (info.kind == ParamKind::registry_data && params[4] == 3);
+                    if (needed) {
+                        error(p.line, p.column, "missing " + describe(p, i));
+                    } else if (info.default_text) {
+                        params[i] = pool_.add_encoded(info.default_text);
+                    } else {
+                        params[i] = info.default_value;
+                    }
+                    continue;
+                }
+                resolve(p, i, info.kind, entry, params[i], result, entry_index);
+            }
+        }
+        result.entries.push_back(entry);
+    }
+    if (!pending_.empty() && pending_.back().op->opcode != OPCODE_END)
+        error(pending_.back().line, 0, "the code must end with 'end'; it would run on into whatever follows");
+    result.labels = labels_;
+    std::stable_sort(errors_.begin(), errors_.end(),
+                     [](const std::pair<int, std::string>& a, const std::pair<int, std::string>& b) {
+                         return a.first < b.first;
+                     });
+    for (auto& e : errors_) result.errors.push_back(std::move(e.second));
+}
+
+}  // namespace
+
+AssembleResult assemble(const std::string& source, DataBlockModel& model, const std::string& file, int first_line,
+                        const Converter& converter, const PayloadResolver& payloads) {
+    AssembleResult result;
+    StringPool pool = model.pool;  // committed only when everything assembled
+    Assembler assembler(file, first_line, converter, payloads, pool, (int32_t)model.entries.size());
+    assembler.run(source, result);
+    if (!result.ok()) {
+        result.entries.clear();
+        result.block_references.clear();
+        result.labels.clear();
+        return result;
+    }
+    model.pool = std::move(pool);
+    model.entries.insert(model.entries.end(), result.entries.begin(), result.entries.end());
+    model.block_references.insert(model.block_references.end(), result.block_references.begin(),
+                                  result.block_references.end());
+    return result;
+}
+
+}  // namespace quillmar

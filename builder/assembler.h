@@ -1,0 +1,78 @@
+// The script assembler: turns the assembly text of a description into
+// ScriptEntry records, strings in the model's pool and payload references.
+//
+// Language, one instruction per line:
+//
+//   label:                      a label on its own line, or before an instruction
+//   1:                          a local label (digits); `1f` is the next `1:` below,
+//                               `1b` the last `1:` above (or on the same line)
+//   name p0, p1, name=value     parameters by position, then by name (`p2=` works too)
+//   # comment  ; comment        to the end of the line, outside strings
+//
+// Values by parameter kind:
+//   string / number   "text with {install_dir} and {var3}", $var0, 42, -1, none (-1)
+//   slot              $var0..$var19 $command_line $install_dir $output_dir $exe_dir $lang_id
+//   target            label, 1f, 1b, next (the following entry), $var2 (indirect)
+//   immediate         12, 0x1F, -3, symbols (HKLM, MB_YESNO, IDYES, add, always...),
+//                     combined with | + - << ~ and parentheses: MB_YESNO|MB_ICONQUESTION
+//   payload block     "name" as the caller's payload resolver knows it
+//
+// String literals: backslash is an ordinary character (C:\Windows as is); ""
+// is a double quote, {{ and }} are braces; {name} inserts a string code:
+// install_dir output_dir exe_dir command_line lang_id var0..var19 main_window
+// program_files programs startup desktop start_menu quick_launch temp windows
+// system temp_directory. Other bytes from 0xDB upward are escaped.
+//
+// A segment ends with `end` (or `return`), and the text must end with one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "builder/codepage.h"
+#include "builder/model.h"
+
+namespace quillmar {
+
+// Maps a payload name written in the script to a payload number of the
+// model; returns false with a message when there is no such payload.
+using PayloadResolver = std::function<bool(const std::string& name, size_t& payload, std::string& error)>;
+
+struct AssembleResult {
+    std::vector<ScriptEntry> entries;              // the entries appended to the model
+    std::vector<BlockReference> block_references;  // appended to the model too
+    std::map<std::string, int32_t> labels;         // entry index (in the model) of each label
+    std::vector<std::string> errors;               // "file:line: message"
+    bool ok() const { return errors.empty(); }
+};
+
+// A problem in a text, at a character column (1-based) of that text.
+struct TextProblem {
+    int column;
+    std::string message;
+};
+
+// Encodes UTF-8 text for the pool as the stub expands it: {placeholders}
+// become string codes, {{ and }} braces, other characters go through the
+// converter and bytes from 0xDB upward are escaped. With `doubled_quotes`,
+// "" stands for one double quote (the assembler's string literals).
+bool encode_text(const std::string& text, const Converter& converter, bool doubled_quotes, std::string& out,
+                 std::vector<TextProblem>& problems);
+
+// Converts UTF-8 text that the stub shows as stored, without expansion:
+// no placeholders and no escapes.
+bool convert_text(const std::string& text, const Converter& converter, std::string& out,
+                  std::vector<TextProblem>& problems);
+
+// Assembles `source` whose first line is line `first_line` of `file`. On
+// success the entries go to the end of model.entries (labels count from
+// there), their strings into model.pool and their payload references into
+// model.block_references. On any error the model is left as it was.
+AssembleResult assemble(const std::string& source, DataBlockModel& model, const std::string& file,
+                        int first_line, const Converter& converter = windows_1252(),
+                        const PayloadResolver& payloads = PayloadResolver());
+
+}  // namespace quillmar

@@ -1,0 +1,81 @@
+// Opcodes of the instruction set and the instruction results.
+#pragma once
+
+#include <stdint.h>
+
+// Result of an instruction (and of a code segment) that ends the code segment
+// fatally; every other result is a jump value.
+static const int32_t RESULT_ABORT = 0x7FFFFFFF;
+
+enum Opcode {
+    OP_RETURN = 1,  // ends a code segment; never executed
+    OP_JUMP = 2,
+    OP_ABORT = 3,
+    OP_QUIT = 4,
+    OP_CALL = 5,
+    OP_DETAIL_OUTPUT = 6,
+    OP_SLEEP = 7,
+    OP_SET_ALL_USERS = 8,
+    OP_HIDE_WINDOW = 9,
+    OP_BRING_TO_FRONT = 10,
+    OP_SET_AUTO_CLOSE = 11,
+    OP_SHOW_DETAILS = 12,
+    OP_SET_FILE_ATTRIBUTES = 13,
+    OP_CREATE_DIRECTORY = 14,
+    OP_IF_FILE_EXISTS = 15,
+    OP_IF_ERROR = 16,
+    OP_RENAME = 17,
+    OP_GET_FULL_PATH = 18,
+    OP_SEARCH_PATH = 19,
+    OP_GET_TEMP_FILE_NAME = 20,
+    OP_EXTRACT_FILE = 21,
+    OP_DELETE_FILE = 22,
+    OP_MESSAGE_BOX = 23,
+    OP_REMOVE_DIRECTORY = 24,
+    OP_STRING_LENGTH = 25,
+    OP_COPY_STRING = 26,
+    OP_COMPARE_STRING = 27,
+    OP_READ_ENVIRONMENT = 28,
+    OP_COMPARE_INT = 29,
+    OP_COMPARE_UINT = 30,
+    OP_INT_OPERATION = 31,
+    OP_FORMAT_INT = 32,
+    OP_STACK = 33,
+    OP_FIND_WINDOW = 34,
+    OP_SEND_MESSAGE = 35,
+    OP_IF_WINDOW = 36,
+    OP_GET_DIALOG_ITEM = 37,
+    OP_SET_WINDOW_LONG = 38,
+    OP_SHELL_EXECUTE = 39,
+    OP_EXECUTE = 40,
+    OP_GET_FILE_TIME = 41,
+    OP_GET_FILE_VERSION = 42,
+    OP_CALL_LIBRARY = 43,
+    OP_CREATE_SHORTCUT = 44,
+    OP_COPY_FILES = 45,
+    OP_REBOOT = 46,
+    OP_IF_REBOOT_FLAG = 47,
+    OP_SET_REBOOT_FLAG = 48,
+    OP_WRITE_INI = 49,
+    OP_READ_INI = 50,
+    OP_DELETE_REGISTRY = 51,
+    OP_WRITE_REGISTRY = 52,
+    OP_READ_REGISTRY = 53,
+    OP_ENUM_REGISTRY = 54,
+    OP_FILE_CLOSE = 55,
+    OP_FILE_OPEN = 56,
+    OP_FILE_WRITE = 57,
+    OP_FILE_READ = 58,
+    OP_FILE_SEEK = 59,
+    OP_FIND_CLOSE = 60,
+    OP_FIND_NEXT = 61,
+    OP_FIND_FIRST = 62,
+    OP_WRITE_UNINSTALLER = 63,
+    // 64: no instruction
+    OP_SECTION = 65,
+    OP_SET_CONTROL_BITMAP = 66,
+    OP_CREATE_FONT = 67,
+    // 68, 69: no instruction
+    OP_REMEMBER_TEMP_DIRECTORY = 70,
+    OP_TABLE_SIZE = 71,  // opcodes 0..70 have a table slot
+};

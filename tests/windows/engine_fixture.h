@@ -1,0 +1,164 @@
+// Shared by the engine tests: a script built in-process with the builder
+// library and loaded through the real reader, as the stub loads its own file;
+// and the driver program that answers the message boxes the engine shows.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "builder/compressor.h"
+#include "builder/datablock_writer.h"
+#include "datablock/header_view.h"
+#include "datablock/reader.h"
+#include "engine/engine.h"
+#include "engine/expand.h"
+#include "engine/varslots.h"
+#include "startup/startup.h"
+#include "ui/message_box.h"
+
+namespace engine_test {
+
+using quillmar::Bytes;
+
+inline std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+inline std::string temp_path(const char* prefix) {
+    char dir[MAX_PATH], path[MAX_PATH];
+    if (!GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix, 0, path)) {
+        ADD_FAILURE() << "no temporary file name";
+        return "";
+    }
+    return path;
+}
+
+// The text of the invalid-instruction message in the scripts below.
+inline const char* invalid_text() { return "Installation corrompue: instruction invalide"; }
+
+// Entries and strings are set up by the test; load() builds the installer,
+// loads it and makes its one language the current one.
+class Script : public ::testing::Test {
+protected:
+    Script() { model_.languages = {quillmar::Language(1033)}; }
+
+    int32_t text(const std::string& s) { return model_.pool.add_text(s); }
+    int32_t encoded(const std::string& s) { return model_.pool.add_encoded(s); }
+
+    void load() {
+        model_.languages[0].strings[LS_INVALID_INSTRUCTION] = text(invalid_text());
+        // The pool's last string, for the tests that take its terminator away.
+        last_string_ = text("the last string");
+        auto compress = [](const Bytes& b) { return quillmar::compress_stream(b.data(), b.size()); };
+        Bytes image;
+        std::string error;
+        quillmar::ImageOptions options;
+        ASSERT_TRUE(quillmar::build_installer(model_, Bytes(1000, 'M'), compress, options, image, error)) << error;
+        path_ = temp_path("qme");
+        HANDLE f = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(f, image.data(), (DWORD)image.size(), &written, nullptr);
+        CloseHandle(f);
+        own_file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(own_file, INVALID_HANDLE_VALUE);
+        header_position = (int32_t)quillmar::first_header_offset(1000);
+        SetFilePointer(own_file, header_position, nullptr, FILE_BEGIN);
+        ASSERT_EQ(load_header(), 0);
+        const quillmar::Language& l = model_.languages[0];
+        for (int i = 0; i < LANG_STRING_COUNT; ++i) language_.strings[i] = l.strings[i];
+        language_.lang_id = l.lang_id;
+        page_texts_ = l.page_texts;
+        current_language = &language_;
+        current_page_texts = page_texts_.data();
+    }
+
+    void TearDown() override {
+        current_language = nullptr;
+        current_page_texts = nullptr;
+        release_data_block();
+        if (own_file != INVALID_HANDLE_VALUE) CloseHandle(own_file);
+        own_file = INVALID_HANDLE_VALUE;
+        if (!path_.empty()) DeleteFileA(path_.c_str());
+        for (auto& slot : var_slots) slot[0] = 0;
+        error_count = 0;
+        progress_count = progress_total = 0;
+        entry_fault = 0;
+        all_users_flag = 0;
+        temp_directory[0] = 0;
+    }
+
+    quillmar::DataBlockModel model_;
+    LanguageRecord language_{};
+    std::vector<int32_t> page_texts_;
+    std::string path_;
+    int32_t last_string_ = -1;
+};
+
+// Starts the driver program with its output going to a file.
+struct Driver {
+    PROCESS_INFORMATION process{};
+    std::string out_path = temp_path("qmo");
+
+    explicit Driver(const std::string& commands) {
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = out;
+        si.hStdError = out;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::string line = "\"" + env("QM_DRIVER_EXE") + "\" " + commands;
+        std::vector<char> buffer(line.begin(), line.end());
+        buffer.push_back(0);
+        if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &process))
+            ADD_FAILURE() << "cannot start the driver: " << line;
+        CloseHandle(out);
+    }
+
+    // Waits for the driver; returns its exit code and fills `output`.
+    DWORD finish(std::string& output) {
+        DWORD code = 1;
+        if (process.hProcess) {
+            WaitForSingleObject(process.hProcess, 60000);
+            GetExitCodeProcess(process.hProcess, &code);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        HANDLE f = CreateFileA(out_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        output.assign(GetFileSize(f, nullptr), '\0');
+        DWORD got = 0;
+        if (!output.empty()) ReadFile(f, &output[0], (DWORD)output.size(), &got, nullptr);
+        CloseHandle(f);
+        DeleteFileA(out_path.c_str());
+        return code;
+    }
+};
+
+// Driver commands that answer `count` message boxes with the given caption
+// shown by `program`, one after the other, describing each.
+inline std::string press_ok_on_boxes(const char* caption_text, const char* program, int count) {
+    std::string commands;
+    for (int i = 0; i < count; ++i) {
+        if (i) commands += " : ";
+        commands += std::string("wait --title \"") + caption_text + "\" --class #32770 --exe " + program +
+                    " --timeout 20000 : msgbox : press OK : gone --timeout 5000";
+    }
+    return commands;
+}
+
+// Number of times `needle` occurs in `haystack`.
+inline size_t occurrences(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace engine_test
