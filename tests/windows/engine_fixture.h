@@ -18,25 +18,16 @@
 #include "engine/expand.h"
 #include "engine/varslots.h"
 #include "startup/startup.h"
+#include "tests/windows/driver_process.h"
 #include "ui/message_box.h"
 
 namespace engine_test {
 
 using quillmar::Bytes;
 
-inline std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-inline std::string temp_path(const char* prefix) {
-    char dir[MAX_PATH], path[MAX_PATH];
-    if (!GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix, 0, path)) {
-        ADD_FAILURE() << "no temporary file name";
-        return "";
-    }
-    return path;
-}
+using win_test::Driver;
+using win_test::env;
+using win_test::temp_path;
 
 // The text of the invalid-instruction message in the scripts below.
 inline const char* invalid_text() { return "Installation corrompue: instruction invalide"; }
@@ -98,48 +89,6 @@ protected:
     std::vector<int32_t> page_texts_;
     std::string path_;
     int32_t last_string_ = -1;
-};
-
-// Starts the driver program with its output going to a file.
-struct Driver {
-    PROCESS_INFORMATION process{};
-    std::string out_path = temp_path("qmo");
-
-    explicit Driver(const std::string& commands) {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        STARTUPINFOA si{};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = out;
-        si.hStdError = out;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::string line = "\"" + env("QM_DRIVER_EXE") + "\" " + commands;
-        std::vector<char> buffer(line.begin(), line.end());
-        buffer.push_back(0);
-        if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &process))
-            ADD_FAILURE() << "cannot start the driver: " << line;
-        CloseHandle(out);
-    }
-
-    // Waits for the driver; returns its exit code and fills `output`.
-    DWORD finish(std::string& output) {
-        DWORD code = 1;
-        if (process.hProcess) {
-            WaitForSingleObject(process.hProcess, 60000);
-            GetExitCodeProcess(process.hProcess, &code);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
-        HANDLE f = CreateFileA(out_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        output.assign(GetFileSize(f, nullptr), '\0');
-        DWORD got = 0;
-        if (!output.empty()) ReadFile(f, &output[0], (DWORD)output.size(), &got, nullptr);
-        CloseHandle(f);
-        DeleteFileA(out_path.c_str());
-        return code;
-    }
 };
 
 // Driver commands that answer `count` message boxes with the given caption

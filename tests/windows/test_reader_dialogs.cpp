@@ -14,25 +14,16 @@
 #include "datablock/header_view.h"
 #include "datablock/reader.h"
 #include "startup/startup.h"
+#include "tests/windows/driver_process.h"
 #include "ui/message_box.h"
 
 namespace {
 
 using quillmar::Bytes;
 
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-std::string temp_path(const char* prefix) {
-    char dir[MAX_PATH], path[MAX_PATH];
-    if (!GetTempPathA(MAX_PATH, dir) || !GetTempFileNameA(dir, prefix, 0, path)) {
-        ADD_FAILURE() << "no temporary file name";
-        return "";
-    }
-    return path;
-}
+using win_test::Driver;
+using win_test::env;
+using win_test::temp_path;
 
 // Text-like bytes: quick to compress, and decoding 160 MB of them takes a
 // few seconds, well past the dialog's half-second delay.
@@ -80,49 +71,6 @@ const std::string& installer_file() {
     }
     return path;
 }
-
-// Starts the driver with its output going to a file.
-struct Driver {
-    PROCESS_INFORMATION process{};
-    std::string out_path = temp_path("qmo");
-
-    explicit Driver(const std::string& commands) {
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = out;
-        si.hStdError = out;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        // The commands are UTF-8 (the titles have accents): pass them on as UTF-16.
-        std::string line = "\"" + env("QM_DRIVER_EXE") + "\" " + commands;
-        std::vector<wchar_t> buffer(line.size() + 1, 0);
-        MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, buffer.data(), (int)buffer.size());
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &process))
-            ADD_FAILURE() << "cannot start the driver: " << line;
-        CloseHandle(out);
-    }
-
-    // Waits for the driver; returns its exit code and fills `output`.
-    DWORD finish(std::string& output) {
-        DWORD code = 1;
-        if (process.hProcess) {
-            WaitForSingleObject(process.hProcess, 60000);
-            GetExitCodeProcess(process.hProcess, &code);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
-        HANDLE f = CreateFileA(out_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        output.assign(GetFileSize(f, nullptr), '\0');
-        DWORD got = 0;
-        if (!output.empty()) ReadFile(f, &output[0], (DWORD)output.size(), &got, nullptr);
-        CloseHandle(f);
-        DeleteFileA(out_path.c_str());
-        return code;
-    }
-};
 
 class DecompressionDialog : public ::testing::Test {
 protected:
