@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "engine/status.h"
+#include "tests/windows/code_page.h"
 
 namespace {
 
@@ -519,11 +520,7 @@ TEST_F(StatusOutput, NothingBeforeTheDetailsListExists) {
 class EngineDoubleByte : public Expansion {
 protected:
     void SetUp() override {
-        const char* expected = std::getenv("QM_EXPECT_ACP");
-        if (expected) {
-            ASSERT_EQ(GetACP(), (UINT)std::atoi(expected)) << "the run was meant for this code page";
-        }
-        if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932, this run has " << GetACP();
+        require_code_page_932();
     }
 };
 

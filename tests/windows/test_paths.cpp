@@ -7,6 +7,7 @@
 
 #include "datablock/header_view.h"
 #include "fs/paths.h"
+#include "tests/windows/code_page.h"
 
 namespace {
 
@@ -170,11 +171,7 @@ TEST(PathHelpers, OpenFileSharesReadAccessOnly) {
 class DoubleBytePaths : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* expected = std::getenv("QM_EXPECT_ACP");
-        if (expected) {
-            ASSERT_EQ(GetACP(), (UINT)std::atoi(expected)) << "the run was meant for this code page";
-        }
-        if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932, this run has " << GetACP();
+        require_code_page_932();
     }
 };
 
