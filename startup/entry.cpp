@@ -8,6 +8,7 @@
 #include "engine/varslots.h"
 #include "fs/paths.h"
 #include "startup/options.h"
+#include "startup/run_driver.h"
 #include "startup/startup.h"
 #include "startup/texts.h"
 #include "ui/message_box.h"
@@ -55,9 +56,10 @@ extern "C" void stub_entry() {
     if (!uninstaller_mode) {
         uint8_t* silent = header_silent_byte();
         if (*silent == 0) *silent = silent_switch;
+        exit_code = (uint32_t)run_driver();
     }
 
-    // The run driver and the uninstaller hand-over take over from here once
-    // they exist; a loaded data block ends the run cleanly.
+    // The uninstaller's hand-over to a temporary copy of itself comes with the
+    // uninstaller; until then an uninstaller ends here.
     exit_sequence();
 }

@@ -1,0 +1,6 @@
+// Handlers of the processes, shell, windows and system family.
+#pragma once
+
+#include "datablock/records.h"
+
+int32_t op_message_box(const ScriptEntry* entry);
