@@ -1,6 +1,7 @@
 #include "tests/e2e/harness.h"
 
 #include "builder/compressor.h"
+#include "builder/description.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -263,6 +264,35 @@ std::string keep_screenshot(const std::string& bmp_path) {
         return png;
     }
     return bmp_path;
+}
+
+std::string build_from_description(const std::string& name, const std::string& description) {
+    const std::string dir = output_dir();
+    const std::string file = dir + "/" + name + ".toml";
+    std::ofstream(file, std::ios::binary) << description;
+    quillmar::DataBlockModel model;
+    std::vector<std::string> errors;
+    if (!quillmar::load_description(description, file, dir, model, errors)) {
+        std::string all;
+        for (const std::string& e : errors) all += e + "\n";
+        ADD_FAILURE() << "the description does not build:\n" << all;
+        return "";
+    }
+    Bytes image;
+    std::string error;
+    quillmar::ImageOptions options;
+    if (!quillmar::build_installer(model, stub_bytes(), compress, options, image, error)) {
+        ADD_FAILURE() << error;
+        return "";
+    }
+    return write_installer(name + ".exe", image);
+}
+
+std::string drive_c_path(const std::string& windows_path) {
+    std::string p = std::string(QM_WINE_DIR) + "/prefix/drive_c/" + windows_path.substr(3);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
 }
 
 std::string windows_path(const std::string& unix_path) {

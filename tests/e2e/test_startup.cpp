@@ -2,6 +2,7 @@
 // CRC verification and the start-up messages, read through the driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "datablock/records.h"
@@ -106,6 +107,15 @@ void put_le32(Bytes& b, size_t at, uint32_t v) {
 
 class Startup : public ::testing::TestWithParam<StartupCase> {};
 
+// Start-up errors end with 0 after their message. A run that gets past them
+// with this script (no sections, no callbacks) ends with 0 when silent; any
+// other run ends as a cancelled wizard, 1, while the wizard is not built.
+int expected_exit_code(const StartupCase& c) {
+    if (c.expect_failure_text) return 0;
+    const bool silent = (c.flags & FH_SILENT) || std::find(c.args.begin(), c.args.end(), "/S") != c.args.end();
+    return silent ? 0 : 1;
+}
+
 TEST_P(Startup, ExitsWithTheRightMessage) {
     const StartupCase& c = GetParam();
     ImageOptions options;
@@ -160,7 +170,7 @@ TEST_P(Startup, ExitsWithTheRightMessage) {
     Exit exit = installer.wait(30);
     ASSERT_TRUE(exit.finished) << "the installer did not end; windows now: "
                                << drive({"wait", "--title", kCaption, "--exe", installer.exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
-    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(exit.code, expected_exit_code(c));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Startup, ::testing::ValuesIn(startup_cases),
@@ -175,7 +185,7 @@ TEST(StartupPlacement, FirstHeaderAtAnyMultipleOf512) {
         options.stub_alignment = alignment;
         options.header_length = sample_block().header_length;
         std::string exe = make_installer("aligned_" + std::to_string(alignment) + ".exe", sample_block().stream, options);
-        WineProcess installer(exe, {}, 60);
+        WineProcess installer(exe, {"/S"}, 60);
         Exit exit = installer.wait(30);
         ASSERT_TRUE(exit.finished) << "alignment " << alignment;
         EXPECT_EQ(exit.code, 0) << "alignment " << alignment;
