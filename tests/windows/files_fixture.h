@@ -58,6 +58,13 @@ inline std::string read_text(const std::string& path) {
     return data;
 }
 
+// The text as the driver program prints it: each backslash doubled.
+inline std::string backslashes(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out;
+}
+
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A FILETIME from a UTC date and time.
