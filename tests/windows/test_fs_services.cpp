@@ -517,6 +517,8 @@ TEST_F(WininitRequest, NamesWithoutAShortFormStayWhole) {
          "a new name in an existing directory: the directory's short form"},
         {scratch_ / "missing dir\\new.dll", scratch_ / "missing dir\\new.dll", "a missing directory: the path as given"},
         {"new.dll", "new.dll", "a bare name"},
+        {long_path(scratch_.path(), 1000) + "\\new.dll", long_path(scratch_.path(), 1000) + "\\new.dll",
+         "a line longer than one path buffer"},
     };
     for (const auto& c : cases) {
         DeleteFileA(ini_.c_str());
@@ -831,6 +833,19 @@ TEST(CreateShortcut, WritesWhatTheShellReadsBack) {
     EXPECT_EQ(g, expected);
 }
 
+struct ShortcutAttempt {
+    std::string link, target, dir;
+    int32_t result = -1;
+};
+
+DWORD WINAPI shortcut_in_multithreaded_apartment(void* p) {
+    ShortcutAttempt* a = (ShortcutAttempt*)p;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    a->result = create_shortcut(a->link.c_str(), nullptr, 0, a->target.c_str(), nullptr, a->dir.c_str(), 0, 0);
+    CoUninitialize();
+    return 0;
+}
+
 TEST(CreateShortcut, FailuresWriteNoFile) {
     ScratchDir scratch;
     const std::string target = child_program();
@@ -839,20 +854,8 @@ TEST(CreateShortcut, FailuresWriteNoFile) {
     EXPECT_FALSE(exists(nowhere));
 
     // A thread whose COM apartment does not admit OLE gets no shortcut.
-    struct Attempt {
-        std::string link, target, dir;
-        int32_t result = -1;
-    } attempt{scratch / "mta.lnk", target, scratch.path()};
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            Attempt* a = (Attempt*)p;
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            a->result = create_shortcut(a->link.c_str(), nullptr, 0, a->target.c_str(), nullptr, a->dir.c_str(), 0, 0);
-            CoUninitialize();
-            return 0;
-        },
-        &attempt, 0, nullptr);
+    ShortcutAttempt attempt{scratch / "mta.lnk", target, scratch.path()};
+    HANDLE thread = CreateThread(nullptr, 0, shortcut_in_multithreaded_apartment, &attempt, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, 20000);
     CloseHandle(thread);
