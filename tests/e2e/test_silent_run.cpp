@@ -32,7 +32,7 @@ Outcome run_answering(const std::string& exe, const std::vector<std::string>& ar
         out.exit = installer.wait(0.3);
         if (out.exit.finished) break;
         DriverRun run = drive({"wait", "--title-prefix", caption_prefix, "--class", "#32770", "--exe",
-                               installer.exe_name(), "--timeout", "3000", ":",
+                               installer.exe_name(), "--timeout", "1500", ":",
                                "msgbox", ":", "press", "OK", ":", "gone", "--timeout", "5000"},
                               40);
         if (run.code == 0) {
