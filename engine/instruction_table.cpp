@@ -1,6 +1,7 @@
 #include "engine/instructions.h"
 
 #include "engine/ops_flow.h"
+#include "engine/ops_handles.h"
 #include "engine/ops_system.h"
 
 // Families and their opcodes; a family's handlers take their places here as
@@ -67,14 +68,14 @@ const InstructionHandler instruction_table[OP_TABLE_SIZE] = {
     /* 52 OP_WRITE_REGISTRY */ 0,
     /* 53 OP_READ_REGISTRY */ 0,
     /* 54 OP_ENUM_REGISTRY */ 0,
-    /* 55 OP_FILE_CLOSE */ 0,
-    /* 56 OP_FILE_OPEN */ 0,
-    /* 57 OP_FILE_WRITE */ 0,
-    /* 58 OP_FILE_READ */ 0,
-    /* 59 OP_FILE_SEEK */ 0,
-    /* 60 OP_FIND_CLOSE */ 0,
-    /* 61 OP_FIND_NEXT */ 0,
-    /* 62 OP_FIND_FIRST */ 0,
+    /* 55 OP_FILE_CLOSE */ op_file_close,
+    /* 56 OP_FILE_OPEN */ op_file_open,
+    /* 57 OP_FILE_WRITE */ op_file_write,
+    /* 58 OP_FILE_READ */ op_file_read,
+    /* 59 OP_FILE_SEEK */ op_file_seek,
+    /* 60 OP_FIND_CLOSE */ op_find_close,
+    /* 61 OP_FIND_NEXT */ op_find_next,
+    /* 62 OP_FIND_FIRST */ op_find_first,
     /* 63 OP_WRITE_UNINSTALLER */ 0,
     /* 64 - */ 0,
     /* 65 OP_SECTION */ op_section,
