@@ -43,8 +43,8 @@ bool load_description(const std::string& text, const std::string& file, const st
                       DataBlockModel& model, std::vector<std::string>& errors,
                       const Converter& converter = windows_1252());
 
-// The role names accepted in a language's texts, in table order:
-// LanguageRecord roles first, then the page texts.
-std::vector<std::string> language_text_roles();
+// The role names accepted in a language's texts (of the installer or of the
+// uninstaller), in table order: LanguageRecord roles first, then the page texts.
+std::vector<std::string> language_text_roles(bool uninstaller = false);
 
 }  // namespace quillmar
