@@ -113,8 +113,17 @@ bool walk_tree(const std::string& root, std::vector<SourceEntry>& entries, std::
     std::error_code ec;
     fs::path dir = fs::u8path(root);
     entries.clear();
-    if (!fs::is_directory(dir, ec)) {
-        error = ec ? ec.message() : (fs::exists(dir, ec) ? "it is not a folder" : "it does not exist");
+    fs::file_status status = fs::status(dir, ec);
+    if (status.type() == fs::file_type::not_found) {
+        error = "it does not exist";
+        return false;
+    }
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    if (!fs::is_directory(status)) {
+        error = "it is not a folder";
         return false;
     }
     return walk(dir, "", ancestors, entries, error);
