@@ -1,6 +1,7 @@
 #include "builder/description.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -854,7 +855,15 @@ bool load_description(const std::string& text, const std::string& file, const st
     size_t before = errors.size();
     Loader loader(text, file, base_dir, converter, errors);
     loader.load(m);
-    if (errors.size() != before) return false;
+    if (errors.size() != before) {
+        // In the order of the file, whichever part of it found them.
+        auto line = [&](const std::string& e) {
+            return std::atol(e.c_str() + std::min(e.size(), file.size() + 1));
+        };
+        std::stable_sort(errors.begin() + (long)before, errors.end(),
+                         [&](const std::string& a, const std::string& b) { return line(a) < line(b); });
+        return false;
+    }
     model = std::move(m);
     return true;
 }
