@@ -237,8 +237,10 @@ int main(int argc, char** argv) {
             return fail(std::string("compression failed: ") + e.what());
         }
         if (!write_file_atomically(out_path, image, error)) return fail(error);
-        std::printf("%s: %zu bytes (stub %zu, %zu sections, %zu payload blocks%s, data block at 0x%zx%s)\n",
-                    out_path.c_str(), image.size(), stub.size(), model.sections.size(), model.payloads.size(),
+        auto count = [](size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+        std::printf("%s: %zu bytes (stub %zu, %s, %s%s, data block at 0x%zx%s)\n", out_path.c_str(), image.size(),
+                    stub.size(), count(model.sections.size(), "section").c_str(),
+                    count(model.payloads.size(), "payload block").c_str(),
                     with_uninstaller ? ", with its uninstaller" : "", first_header_offset(stub.size()),
                     (options.flags & FH_CRC) ? ", CRC-32" : "");
         return 0;
