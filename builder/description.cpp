@@ -329,7 +329,7 @@ private:
     template <typename H>
     void callbacks(H& h, const toml::node* node, const AssembleResult& code, const std::string& where);
     template <typename H>
-    void common(DataBlockModel& m, const toml::table& t, H& h, uint32_t& flags);
+    void common(const toml::table& t, H& h, uint32_t& flags);
     void installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches);
     void sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code);
     bool language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
@@ -417,9 +417,9 @@ void Loader::callbacks(H& h, const toml::node* node, const AssembleResult& code,
     }
 }
 
+// The settings that both header records have, and the image flags.
 template <typename H>
-void Loader::common(DataBlockModel& m, const toml::table& t, H& h, uint32_t& flags) {
-    (void)m;
+void Loader::common(const toml::table& t, H& h, uint32_t& flags) {
     const bool crc = boolean(t, "crc", true);
     const bool force = boolean(t, "force_crc", false);
     if (force && !crc) error(t.get("force_crc"), "force_crc needs crc = true: without a CRC there is nothing to verify");
@@ -470,7 +470,7 @@ void Loader::common(DataBlockModel& m, const toml::table& t, H& h, uint32_t& fla
 void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches) {
     InstallHeader& h = m.header;
     known_keys(t, joined_keys(kCommonKeys, kInstallerKeys), "[installer]");
-    common(m, t, h, m.image_flags);
+    common(t, h, m.image_flags);
     if (boolean(t, "skip_dir_page_if_valid", false)) h.misc_flags |= MISC_SKIP_DIR_PAGE_IF_VALID;
     if (const toml::node* n = t.get("default_install_dir")) h.default_install_dir = text(m, *n, true, "default_install_dir");
     if (const toml::node* n = t.get("install_dir_registry")) {
@@ -689,7 +689,7 @@ void Loader::uninstaller(DataBlockModel& m, const toml::table& t, const std::vec
     known_keys(t, joined_keys(kCommonKeys, kUninstallerKeys), "[uninstaller]");
     AssembleResult code = script(*un, t.get("script"), line_of(&t), "[uninstaller] script");
     UninstallHeader& h = un->uninstall_header;
-    common(*un, t, h, m.uninstaller_flags);
+    common(t, h, m.uninstaller_flags);
     if (const toml::node* n = t.get("code")) {
         if (label(code, *n, "code", h.uninstall_code)) {
             int32_t end = h.uninstall_code;
