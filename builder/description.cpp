@@ -606,7 +606,10 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
     for (const Role& r : kRoles) {
         if (!has_role(r, un)) continue;
         const toml::node* given = texts ? texts->get(r.name) : nullptr;
-        const char* builtin = id == 1033 ? r.english : id == 1036 ? r.french : nullptr;
+        // Every English and every French variant (the same primary language
+        // in the low 10 bits of the id) takes the built-in texts.
+        const int primary = (int)(id & 0x3FF);
+        const char* builtin = primary == 0x09 ? r.english : primary == 0x0C ? r.french : nullptr;
         int32_t offset = REF_NONE;
         if (given) offset = text(m, *given, r.expanded, r.name, converter);
         else if (builtin) offset = text(m, builtin, &entry, r.expanded, r.name, converter);

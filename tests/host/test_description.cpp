@@ -169,6 +169,23 @@ TEST(Description, FillsHeaderSectionsLanguagesAndPayloads) {
     ASSERT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
 }
 
+// Every variant of English or French takes that language's built-in texts.
+TEST(Description, LanguageVariantsTakeTheBuiltInTexts) {
+    const struct {
+        int id;
+        const char* cancel;
+    } cases[] = {{2057, "Cancel"}, {3081, "Cancel"}, {2060, "Annuler"}, {3084, "Annuler"}};
+    for (const auto& c : cases) {
+        const std::string text = "script = '''\nend\n'''\n[[languages]]\nid = " + std::to_string(c.id) + "\n";
+        DataBlockModel m;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(load_description(text, "d.toml", ".", m, errors)) << c.id << ": " << joined(errors);
+        ASSERT_EQ(m.languages.size(), 1u);
+        EXPECT_EQ(m.languages[0].lang_id, c.id);
+        EXPECT_EQ(pool_string(m, m.languages[0].strings[LS_CANCEL]), c.cancel) << c.id;
+    }
+}
+
 // Pieces of the error descriptions: an empty script, and one language.
 #define S "script = '''\nend\n'''\n"
 #define L "[[languages]]\nid = 1033\n"
