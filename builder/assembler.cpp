@@ -17,6 +17,9 @@ struct Token {
     Tok type;
     std::string text;  // identifier, word, slot name (without $), punctuation; string: raw contents
     int column;        // 1-based character column in the line
+    // Strings made by a pseudo-instruction: what they stand for, for messages
+    // (their characters have no columns in the line).
+    std::string origin = std::string();
 };
 
 struct Operand {
@@ -54,6 +57,54 @@ const Placeholder kPlaceholders[] = {
     {"startup", 0xF7},     {"desktop", 0xF8},      {"start_menu", 0xF9}, {"quick_launch", 0xFA},
     {"temp", 0xFB},        {"windows", 0xFC},      {"system", 0xFD},     {"temp_directory", 0xFE},
 };
+
+const int32_t kPseudoFile = -1;
+const int32_t kPseudoFiles = -2;
+
+const OpcodeInfo* find_pseudo(const std::string& name) {
+    static const SymbolSet* overwrite = find_opcode("extract_file")->params[0].symbols;
+    static const OpcodeInfo table[2] = {
+        {kPseudoFile, "file",
+         {{"source", ParamKind::string, nullptr, -1, nullptr, true},
+          {"target", ParamKind::string, nullptr, -1, nullptr, false},
+          {"overwrite", ParamKind::immediate, overwrite, 0, nullptr, false},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}}},
+        {kPseudoFiles, "files",
+         {{"source", ParamKind::string, nullptr, -1, nullptr, true},
+          {"target", ParamKind::string, nullptr, -1, nullptr, false},
+          {"overwrite", ParamKind::immediate, overwrite, 0, nullptr, false},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}}},
+    };
+    for (const OpcodeInfo& op : table)
+        if (name == op.name) return &op;
+    return nullptr;
+}
+
+// Raw string-literal text (as the lexer keeps it) back to the text written.
+std::string unquote(const std::string& raw) {
+    std::string s;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        s += raw[i];
+        if (raw[i] == '"') ++i;  // "" stands for one quote
+    }
+    return s;
+}
+
+// A payload's relative path as the raw text of a string literal that the
+// stub shows as it is: backslashes, quotes doubled, braces doubled.
+std::string literal_path(const std::string& path) {
+    std::string raw;
+    for (char c : path) {
+        if (c == '/') raw += '\\';
+        else if (c == '"') raw += "\"\"";
+        else if (c == '{') raw += "{{";
+        else if (c == '}') raw += "}}";
+        else raw += c;
+    }
+    return raw;
+}
 
 bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') || c == '.'; }
@@ -203,9 +254,9 @@ namespace {
 class Assembler {
 public:
     Assembler(const std::string& file, int first_line, const Converter& converter,
-              const PayloadResolver& payloads, StringPool& pool, int32_t base)
-        : file_(file), first_line_(first_line), converter_(converter), payloads_(payloads), pool_(pool),
-          base_(base) {}
+              const PayloadResolver& payloads, const PayloadSource* sources, StringPool& pool, int32_t base)
+        : file_(file), first_line_(first_line), converter_(converter), payloads_(payloads), sources_(sources),
+          pool_(pool), base_(base) {}
 
     void run(const std::string& source, AssembleResult& result);
 
@@ -214,6 +265,7 @@ private:
     int first_line_;
     const Converter& converter_;
     const PayloadResolver& payloads_;
+    const PayloadSource* sources_;
     StringPool& pool_;
     int32_t base_;
 
@@ -235,6 +287,8 @@ private:
     void parse_line(const std::string& text, int line);
     void define_label(const Token& t, int line);
     void parse_operands(const std::vector<Token>& tokens, size_t from, Pending& p);
+    void expand_pseudo(const Pending& p);
+    bool add_extract(const Pending& p, const std::string& payload, const std::optional<Operand>& name);
     int param_by_name(const OpcodeInfo& op, const std::string& name);
 
     // Resolution of one operand by kind; false after reporting an error.
@@ -438,6 +492,16 @@ void Assembler::parse_line(const std::string& text, int line) {
     }
     const OpcodeInfo* op = find_opcode(name.text);
     if (!op) {
+        if (const OpcodeInfo* pseudo = find_pseudo(name.text)) {
+            Pending p;
+            p.line = line;
+            p.column = name.column;
+            p.op = pseudo;
+            p.seq = 0;
+            parse_operands(tokens, i + 1, p);
+            expand_pseudo(p);
+            return;
+        }
         error(line, name.column, "unknown instruction '" + name.text + "'");
         return;
     }
@@ -454,8 +518,142 @@ void Assembler::parse_line(const std::string& text, int line) {
 bool Assembler::encode_literal(const Token& t, int line, std::string& out) {
     std::vector<TextProblem> problems;
     bool ok = encode_text(t.text, converter_, true, out, problems);
-    for (const TextProblem& p : problems) error(line, t.column + p.column, p.message);
+    for (const TextProblem& p : problems) {
+        if (t.origin.empty()) error(line, t.column + p.column, p.message);
+        else error(line, t.column, t.origin + ": " + p.message);
+    }
     return ok;
+}
+
+// One extract_file of a payload file, with the file's time, in place of a
+// pseudo-instruction; false after an error.
+bool Assembler::add_extract(const Pending& p, const std::string& payload, const std::optional<Operand>& name) {
+    const Operand& source = *p.params[0];
+    int64_t time = -1;
+    std::string message;
+    if (!sources_->time(payload, time, message)) {
+        error(p.line, source.column, message);
+        return false;
+    }
+    Pending e;
+    e.line = p.line;
+    e.column = p.column;
+    e.op = find_opcode("extract_file");
+    e.seq = seq_++;
+    e.params[0] = p.params[2];
+    e.params[1] = name;
+    Operand data;
+    data.column = source.column;
+    std::string raw;  // the payload's name as the resolver knows it, quotes doubled
+    for (char c : payload) raw += c == '"' ? std::string("\"\"") : std::string(1, c);
+    data.tokens.push_back({Tok::string, raw, source.column});
+    e.params[2] = data;
+    if (time >= 0) {
+        char word[16];
+        for (int half = 0; half < 2; ++half) {
+            std::snprintf(word, sizeof word, "0x%08X", (unsigned)(uint32_t)((uint64_t)time >> (32 * half)));
+            Operand o;
+            o.column = source.column;
+            o.tokens.push_back({Tok::word, word, source.column});
+            e.params[3 + half] = o;
+        }
+    }
+    pending_.push_back(std::move(e));
+    dangling_.clear();
+    return true;
+}
+
+void Assembler::expand_pseudo(const Pending& p) {
+    const bool tree = p.op->opcode == kPseudoFiles;
+    const std::string what = std::string(p.op->name);
+    if (!p.params[0]) {
+        error(p.line, p.column, "missing parameter 'source' of " + what);
+        return;
+    }
+    const Operand& source = *p.params[0];
+    if (source.tokens.size() != 1 || source.tokens[0].type != Tok::string) {
+        error(p.line, source.column,
+              std::string("expected the path of the payload ") + (tree ? "folder" : "file") + " in double quotes for " +
+                  describe(p, 0));
+        return;
+    }
+    if (!sources_) {
+        error(p.line, source.column, "no payload files can be named here");
+        return;
+    }
+    std::string path = unquote(source.tokens[0].text);
+    if (!tree) {
+        std::optional<Operand> name = p.params[1];
+        if (!name) {
+            size_t cut = path.find_last_of("/\\");
+            std::string base = cut == std::string::npos ? path : path.substr(cut + 1);
+            if (base.empty()) {
+                error(p.line, source.column, "'" + path + "' names no file");
+                return;
+            }
+            Operand o;
+            o.column = source.column;
+            o.tokens.push_back({Tok::string, literal_path(base), source.column, "file name '" + base + "'"});
+            name = o;
+        }
+        add_extract(p, path, name);
+        return;
+    }
+
+    // A folder: its target folder, relative to the output folder.
+    std::string target;
+    if (p.params[1]) {
+        const Operand& t = *p.params[1];
+        if (t.tokens.size() != 1 || t.tokens[0].type != Tok::string) {
+            error(p.line, t.column, "expected a folder name in double quotes for " + describe(p, 1));
+            return;
+        }
+        target = unquote(t.tokens[0].text);
+        if (target.find_first_of("{}:") != std::string::npos || (!target.empty() && (target[0] == '/' || target[0] == '\\'))) {
+            error(p.line, t.column,
+                  "the target of files is a folder relative to the output folder, without placeholders or a "
+                  "drive: '" + target + "'");
+            return;
+        }
+        for (char& c : target)
+            if (c == '\\') c = '/';
+        while (!target.empty() && target.back() == '/') target.pop_back();
+    }
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    std::vector<SourceEntry> entries;
+    std::string message;
+    if (!sources_->tree(path, entries, message)) {
+        error(p.line, source.column, message);
+        return;
+    }
+    const OpcodeInfo* create = find_opcode("create_directory");
+    auto create_directory = [&](const std::string& folder) {
+        Pending e;
+        e.line = p.line;
+        e.column = p.column;
+        e.op = create;
+        e.seq = seq_++;
+        Operand o;
+        o.column = source.column;
+        o.tokens.push_back({Tok::string, "{output_dir}\\" + literal_path(folder), source.column,
+                            "folder name '" + folder + "'"});
+        e.params[0] = o;
+        pending_.push_back(std::move(e));
+        dangling_.clear();
+    };
+    const std::string prefix = target.empty() ? std::string() : target + "/";
+    if (!target.empty()) create_directory(target);
+    for (const SourceEntry& entry : entries) {
+        if (entry.directory) {
+            create_directory(prefix + entry.path);
+            continue;
+        }
+        Operand o;
+        o.column = source.column;
+        o.tokens.push_back({Tok::string, literal_path(prefix + entry.path), source.column,
+                            "file name '" + prefix + entry.path + "'"});
+        if (!add_extract(p, path + "/" + entry.path, o)) return;
+    }
 }
 
 bool Assembler::string_value(const Pending& p, int index, const Operand& o, bool number, int32_t& value) {
@@ -756,6 +954,7 @@ void Assembler::run(const std::string& source, AssembleResult& result) {
             }
         }
         result.entries.push_back(entry);
+        result.lines.push_back(p.line);
     }
     if (!pending_.empty() && pending_.back().op->opcode != OPCODE_END)
         error(pending_.back().line, 0, "the code must end with 'end'; it would run on into whatever follows");
@@ -770,13 +969,14 @@ void Assembler::run(const std::string& source, AssembleResult& result) {
 }  // namespace
 
 AssembleResult assemble(const std::string& source, DataBlockModel& model, const std::string& file, int first_line,
-                        const Converter& converter, const PayloadResolver& payloads) {
+                        const Converter& converter, const PayloadResolver& payloads, const PayloadSource* sources) {
     AssembleResult result;
     StringPool pool = model.pool;  // committed only when everything assembled
-    Assembler assembler(file, first_line, converter, payloads, pool, (int32_t)model.entries.size());
+    Assembler assembler(file, first_line, converter, payloads, sources, pool, (int32_t)model.entries.size());
     assembler.run(source, result);
     if (!result.ok()) {
         result.entries.clear();
+        result.lines.clear();
         result.block_references.clear();
         result.labels.clear();
         return result;

@@ -24,6 +24,17 @@
 // system temp_directory. Other bytes from 0xDB upward are escaped.
 //
 // A segment ends with `end` (or `return`), and the text must end with one.
+//
+// Two pseudo-instructions add payload files and become ordinary instructions
+// where they stand (labels before them mark the first of those):
+//   file "src/path" [, "target name"] [, overwrite]
+//        one extract_file of the file, with its last-write time; the target
+//        name defaults to the source's file name
+//   files "src/dir" [, "target folder"] [, overwrite]
+//        every file below the folder, as create_directory "{output_dir}\sub"
+//        for each subfolder and extract_file "sub\name" for each file, in
+//        the order of walk_tree; a target folder (relative to the output
+//        folder) is created first and prefixed to every name
 #pragma once
 
 #include <cstdint>
@@ -34,6 +45,7 @@
 
 #include "builder/codepage.h"
 #include "builder/model.h"
+#include "builder/source_files.h"
 
 namespace quillmar {
 
@@ -41,8 +53,18 @@ namespace quillmar {
 // model; returns false with a message when there is no such payload.
 using PayloadResolver = std::function<bool(const std::string& name, size_t& payload, std::string& error)>;
 
+// What the file and files pseudo-instructions ask about payload files and
+// folders, by the names written in the script.
+struct PayloadSource {
+    // Last-write time as a FILETIME, -1 for none; false with a message.
+    std::function<bool(const std::string& name, int64_t& filetime, std::string& error)> time;
+    // The files and folders below a folder, in installation order.
+    std::function<bool(const std::string& name, std::vector<SourceEntry>& entries, std::string& error)> tree;
+};
+
 struct AssembleResult {
     std::vector<ScriptEntry> entries;              // the entries appended to the model
+    std::vector<int> lines;                        // the source line of each entry
     std::vector<BlockReference> block_references;  // appended to the model too
     std::map<std::string, int32_t> labels;         // entry index (in the model) of each label
     std::vector<std::string> errors;               // "file:line: message"
@@ -73,6 +95,7 @@ bool convert_text(const std::string& text, const Converter& converter, std::stri
 // model.block_references. On any error the model is left as it was.
 AssembleResult assemble(const std::string& source, DataBlockModel& model, const std::string& file,
                         int first_line, const Converter& converter = windows_1252(),
-                        const PayloadResolver& payloads = PayloadResolver());
+                        const PayloadResolver& payloads = PayloadResolver(),
+                        const PayloadSource* sources = nullptr);
 
 }  // namespace quillmar

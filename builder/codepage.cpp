@@ -35,6 +35,10 @@ const Converter& windows_1252() {
     return converter;
 }
 
+const Converter* find_code_page(long long number) {
+    return number == 1252 ? &windows_1252() : nullptr;
+}
+
 bool next_utf8(const std::string& text, size_t& at, char32_t& c) {
     unsigned char b = (unsigned char)text[at];
     int extra;

@@ -24,6 +24,10 @@ public:
 
 const Converter& windows_1252();
 
+// The converter for a Windows code page number, or nullptr when the builder
+// has none for it (only 1252 so far).
+const Converter* find_code_page(long long number);
+
 // Decodes the next UTF-8 character of `text` from `at`, advancing `at`.
 // Returns false on a malformed or overlong sequence (then `at` moves by one byte).
 bool next_utf8(const std::string& text, size_t& at, char32_t& character);

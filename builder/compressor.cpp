@@ -270,7 +270,8 @@ std::vector<size_t> split_blocks(const uint8_t* data, size_t size, size_t capaci
     return pieces;
 }
 
-std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing framing, unsigned threads) {
+std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing framing, unsigned threads,
+                                     const CompressProgress& progress) {
     std::vector<size_t> pieces = split_blocks(data, size);
     std::vector<size_t> offsets(pieces.size());
     for (size_t b = 0, at = 0; b < pieces.size(); b++) {
@@ -284,10 +285,17 @@ std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing f
     std::atomic<size_t> next{0};
     std::exception_ptr failure;
     std::mutex failure_lock;
+    std::mutex progress_lock;
+    size_t done = 0;
     auto work = [&]() {
         for (size_t b; (b = next.fetch_add(1)) < pieces.size();) {
             try {
                 encode_block(data + offsets[b], pieces[b], blocks[b]);
+                if (progress) {
+                    std::lock_guard<std::mutex> lock(progress_lock);
+                    done += pieces[b];
+                    progress(done, size);
+                }
             } catch (...) {
                 std::lock_guard<std::mutex> lock(failure_lock);
                 if (!failure) failure = std::current_exception();

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace quillmar {
@@ -20,10 +21,16 @@ enum class Framing {
 // Largest number of bytes in one block after the initial run-length coding.
 constexpr size_t kBlockCapacity = 900000;
 
+// Told after each block has been coded: the input bytes coded so far and
+// the input size. Called from the coding threads, but never from two at once;
+// `done` only grows and ends at `total`.
+using CompressProgress = std::function<void(size_t done, size_t total)>;
+
 // Compresses data[0..size) into one stream. `threads` 0 uses every core;
-// the output bytes are the same for every thread count.
+// the output bytes are the same for every thread count, with or without a
+// progress callback.
 std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing framing = Framing::quillmar,
-                                     unsigned threads = 0);
+                                     unsigned threads = 0, const CompressProgress& progress = CompressProgress());
 
 // The pieces below are exposed for tests.
 

@@ -54,11 +54,16 @@ bool append_block(Bytes& stream, size_t block_base, const Bytes& content, int32_
 }
 
 bool build_uninstaller_image_block(const DataBlockModel& installer, const Bytes& stub, const Compressor& compress,
-                                   Bytes& image_block, std::string& error) {
+                                   size_t stub_alignment, Bytes& image_block, std::string& error) {
     DataBlock inner;
     if (!lay_out_data_block(*installer.uninstaller_model, stub, compress, inner, error)) return false;
-    // The stub copy the runtime patches is the stub padded to its 512-byte boundary.
-    Bytes patched(first_header_offset(stub.size()), 0);
+    // The stub copy the runtime patches is everything before the installer's
+    // FirstHeader: the stub padded as the installer's image pads it.
+    if (stub_alignment == 0 || stub_alignment % FIRST_HEADER_ALIGN != 0) {
+        error = "the stub alignment must be a multiple of 512";
+        return false;
+    }
+    Bytes patched(first_header_offset(stub.size(), stub_alignment), 0);
     std::memcpy(patched.data(), stub.data(), stub.size());
     for (const StubPatch& patch : installer.patches) {
         if ((uint64_t)patch.offset + patch.bytes.size() > patched.size()) {
@@ -79,7 +84,7 @@ bool build_uninstaller_image_block(const DataBlockModel& installer, const Bytes&
 }  // namespace
 
 bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Compressor& compress, DataBlock& block,
-                        std::string& error) {
+                        std::string& error, size_t stub_alignment) {
     const bool un = model.uninstaller;
     if (model.languages.empty()) {
         error = "an installer needs at least one language";
@@ -145,7 +150,7 @@ bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Co
             append_le32(patch_block, patch.offset);
             patch_block.insert(patch_block.end(), patch.bytes.begin(), patch.bytes.end());
         }
-        if (!build_uninstaller_image_block(model, stub, compress, image_block, error)) return false;
+        if (!build_uninstaller_image_block(model, stub, compress, stub_alignment, image_block, error)) return false;
         int32_t image_offset;
         if (!append_block(body, base, patch_block, patch_offset, error)) return false;
         if (!append_block(body, base, image_block, image_offset, error)) return false;
@@ -194,7 +199,7 @@ bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Co
 bool build_installer(const DataBlockModel& model, const Bytes& stub, const Compressor& compress, ImageOptions options,
                      Bytes& image, std::string& error) {
     DataBlock block;
-    if (!lay_out_data_block(model, stub, compress, block, error)) return false;
+    if (!lay_out_data_block(model, stub, compress, block, error, options.stub_alignment)) return false;
     options.flags = model.uninstaller ? (options.flags | FH_UNINSTALLER) : (options.flags & ~FH_UNINSTALLER);
     options.header_length = block.header_length;
     return build_installer_image(stub, compress(block.stream), options, image, error);

@@ -29,9 +29,10 @@ struct DataBlock {
 };
 
 // The decompressed stream of a model. `stub` and `compress` are needed only
-// for an installer that writes an uninstaller (its image block is built here).
+// for an installer that writes an uninstaller (its image block is built here,
+// for a stub copy as long as the installer's stub padded to `stub_alignment`).
 bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Compressor& compress,
-                        DataBlock& block, std::string& error);
+                        DataBlock& block, std::string& error, size_t stub_alignment = 512);
 
 // A whole installer (or uninstaller) image: the stub with the model's data
 // block. `options.flags` get FH_UNINSTALLER from the model; `header_length`

@@ -1,125 +1,190 @@
 #include "builder/description.h"
 
-#include <fstream>
-#include <initializer_list>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <map>
-#include <sstream>
+#include <memory>
 
 #include <toml++/toml.h>
 
 #include "builder/assembler.h"
+#include "builder/image.h"
 #include "builder/opcodes.h"
+#include "builder/source_files.h"
 
 namespace quillmar {
 
 namespace {
 
+// Which data block a language text belongs to.
+enum Variant { kBoth, kInstaller, kUninstaller };
+
 // One language text: its slot (n >= 0: LanguageRecord dword n; n < 0: page
-// text -n-1), whether the stub expands it, and the built-in English and
-// French texts (nullptr: none by default).
+// text -n-1), whether the stub expands it, the data blocks that have it, and
+// the built-in English and French texts.
 struct Role {
     const char* name;
     int slot;
     bool expanded;
+    Variant variant;
     const char* english;
     const char* french;
 };
 
 const Role kRoles[] = {
-    {"branding", LS_BRANDING, false, "Quillmar Install System", "Quillmar Install System"},
-    {"cancel", LS_CANCEL, false, "Cancel", "Annuler"},
-    {"show_details", LS_SHOW_DETAILS, false, "Show &details", "Afficher les &d\xC3\xA9tails"},
-    {"completed", LS_COMPLETED, false, "Completed", "Termin\xC3\xA9"},
-    {"close", LS_CLOSE, false, "&Close", "&Fermer"},
-    {"caption", LS_CAPTION, true, "Setup", "Installation"},
-    {"suffix_license", 7, true, ": License Agreement", " : Licence"},
-    {"suffix_components", 8, true, ": Components", " : Composants"},
-    {"suffix_directory", 9, true, ": Installation Folder", " : Dossier d'installation"},
-    {"suffix_install", 10, true, ": Installing", " : Installation en cours"},
-    {"suffix_completed", 11, true, ": Completed", " : Termin\xC3\xA9"},
-    {"file_open_failed", LS_FILE_OPEN_FAILED, true,
+    {"branding", LS_BRANDING, false, kBoth, "Quillmar Install System", "Quillmar Install System"},
+    {"cancel", LS_CANCEL, false, kBoth, "Cancel", "Annuler"},
+    {"show_details", LS_SHOW_DETAILS, false, kBoth, "Show &details", "Afficher les &d\xC3\xA9tails"},
+    {"completed", LS_COMPLETED, false, kBoth, "Completed", "Termin\xC3\xA9"},
+    {"close", LS_CLOSE, false, kBoth, "&Close", "&Fermer"},
+    {"caption", LS_CAPTION, true, kInstaller, "Setup", "Installation"},
+    {"suffix_license", 7, true, kInstaller, ": License Agreement", " : Licence"},
+    {"suffix_components", 8, true, kInstaller, ": Components", " : Composants"},
+    {"suffix_directory", 9, true, kInstaller, ": Installation Folder", " : Dossier d'installation"},
+    {"suffix_install", 10, true, kInstaller, ": Installing", " : Installation en cours"},
+    {"suffix_completed", 11, true, kInstaller, ": Completed", " : Termin\xC3\xA9"},
+    {"file_open_failed", LS_FILE_OPEN_FAILED, true, kInstaller,
      "The file cannot be opened for writing:\r\n\r\n{var0}\r\n\r\nAbort stops the installation, Retry tries "
      "again, Ignore skips this file.",
      "Impossible d'ouvrir le fichier en \xC3\xA9" "criture :\r\n\r\n{var0}\r\n\r\nAbandonner arr\xC3\xAAte "
      "l'installation, R\xC3\xA9" "essayer recommence, Ignorer passe ce fichier."},
-    {"log_write_failed", LS_LOG_WRITE_FAILED, false, "Cannot write: ", "\xC3\x89" "criture impossible : "},
-    {"log_dir_removed", LS_LOG_DIR_REMOVED, false, "Remove folder: ", "Suppression du dossier : "},
-    {"log_copy_failed", LS_LOG_COPY_FAILED, false, "Copy failed", "\xC3\x89" "chec de la copie"},
-    {"log_copy_to", LS_LOG_COPY_TO, false, "Copy to ", "Copie vers "},
-    {"log_symbol_not_found", LS_LOG_SYMBOL_NOT_FOUND, false, "Function not found: ", "Fonction introuvable : "},
-    {"log_library_not_loaded", LS_LOG_LIBRARY_NOT_LOADED, false, "Cannot load: ", "Chargement impossible : "},
-    {"log_no_ole", LS_LOG_NO_OLE, false, "No OLE for: ", "Pas d'OLE pour : "},
-    {"log_shortcut_created", LS_LOG_SHORTCUT_CREATED, false, "Create shortcut: ", "Cr\xC3\xA9" "ation du raccourci : "},
-    {"log_shortcut_failed", LS_LOG_SHORTCUT_FAILED, false, "Cannot create shortcut: ",
+    {"log_write_failed", LS_LOG_WRITE_FAILED, false, kBoth, "Cannot write: ", "\xC3\x89" "criture impossible : "},
+    {"log_dir_removed", LS_LOG_DIR_REMOVED, false, kBoth, "Remove folder: ", "Suppression du dossier : "},
+    {"log_copy_failed", LS_LOG_COPY_FAILED, false, kBoth, "Copy failed", "\xC3\x89" "chec de la copie"},
+    {"log_copy_to", LS_LOG_COPY_TO, false, kBoth, "Copy to ", "Copie vers "},
+    {"log_symbol_not_found", LS_LOG_SYMBOL_NOT_FOUND, false, kBoth, "Function not found: ", "Fonction introuvable : "},
+    {"log_library_not_loaded", LS_LOG_LIBRARY_NOT_LOADED, false, kBoth, "Cannot load: ", "Chargement impossible : "},
+    {"log_no_ole", LS_LOG_NO_OLE, false, kBoth, "No OLE for: ", "Pas d'OLE pour : "},
+    {"log_shortcut_created", LS_LOG_SHORTCUT_CREATED, false, kBoth, "Create shortcut: ", "Cr\xC3\xA9" "ation du raccourci : "},
+    {"log_shortcut_failed", LS_LOG_SHORTCUT_FAILED, false, kBoth, "Cannot create shortcut: ",
      "Raccourci impossible : "},
-    {"log_file_deleted", LS_LOG_FILE_DELETED, false, "Delete file: ", "Suppression du fichier : "},
-    {"log_delete_at_reboot", LS_LOG_DELETE_AT_REBOOT, false, "Delete at restart: ",
+    {"log_file_deleted", LS_LOG_FILE_DELETED, false, kBoth, "Delete file: ", "Suppression du fichier : "},
+    {"log_delete_at_reboot", LS_LOG_DELETE_AT_REBOOT, false, kBoth, "Delete at restart: ",
      "Suppression au red\xC3\xA9marrage : "},
-    {"log_uninstaller_created", LS_LOG_UNINSTALLER_CREATED, false, "Created uninstaller: ",
+    {"log_uninstaller_created", LS_LOG_UNINSTALLER_CREATED, false, kBoth, "Created uninstaller: ",
      "D\xC3\xA9sinstalleur cr\xC3\xA9\xC3\xA9 : "},
-    {"log_uninstaller_failed", LS_LOG_UNINSTALLER_FAILED, false, "Cannot create uninstaller: ",
+    {"log_uninstaller_failed", LS_LOG_UNINSTALLER_FAILED, false, kBoth, "Cannot create uninstaller: ",
      "D\xC3\xA9sinstalleur impossible : "},
-    {"log_shell_execute", LS_LOG_SHELL_EXECUTE, false, "Open: ", "Ouverture : "},
-    {"log_execute", LS_LOG_EXECUTE, false, "Run: ", "Ex\xC3\xA9" "cution : "},
-    {"log_rename_at_reboot", LS_LOG_RENAME_AT_REBOOT, false, "Rename at restart: ",
+    {"log_shell_execute", LS_LOG_SHELL_EXECUTE, false, kBoth, "Open: ", "Ouverture : "},
+    {"log_execute", LS_LOG_EXECUTE, false, kBoth, "Run: ", "Ex\xC3\xA9" "cution : "},
+    {"log_rename_at_reboot", LS_LOG_RENAME_AT_REBOOT, false, kBoth, "Rename at restart: ",
      "Renommage au red\xC3\xA9marrage : "},
-    {"log_rename", LS_LOG_RENAME, false, "Rename: ", "Renommage : "},
-    {"log_extract", LS_LOG_EXTRACT, false, "Extract: ", "Extraction : "},
-    {"extract_write_error", LS_EXTRACT_WRITE_ERROR, false, "Error writing the file ",
+    {"log_rename", LS_LOG_RENAME, false, kBoth, "Rename: ", "Renommage : "},
+    {"log_extract", LS_LOG_EXTRACT, false, kBoth, "Extract: ", "Extraction : "},
+    {"extract_write_error", LS_EXTRACT_WRITE_ERROR, false, kBoth, "Error writing the file ",
      "Erreur d'\xC3\xA9" "criture du fichier "},
-    {"corrupt_data", LS_CORRUPT_DATA, false, "The installer is damaged: its data cannot be read.",
+    {"corrupt_data", LS_CORRUPT_DATA, false, kInstaller, "The installer is damaged: its data cannot be read.",
      "Le programme d'installation est endommag\xC3\xA9 : ses donn\xC3\xA9" "es sont illisibles."},
-    {"log_skipped", LS_LOG_SKIPPED, false, "Skipped: ", "Ignor\xC3\xA9 : "},
-    {"invalid_instruction", LS_INVALID_INSTRUCTION, false,
+    {"log_skipped", LS_LOG_SKIPPED, false, kBoth, "Skipped: ", "Ignor\xC3\xA9 : "},
+    {"invalid_instruction", LS_INVALID_INSTRUCTION, false, kInstaller,
      "The installer is damaged: it contains an invalid instruction.",
      "Le programme d'installation est endommag\xC3\xA9 : il contient une instruction invalide."},
-    {"log_output_dir", LS_LOG_OUTPUT_DIR, false, "Output folder: ", "Dossier de destination : "},
-    {"log_dir_created", LS_LOG_DIR_CREATED, false, "Create folder: ", "Cr\xC3\xA9" "ation du dossier : "},
+    {"log_output_dir", LS_LOG_OUTPUT_DIR, false, kBoth, "Output folder: ", "Dossier de destination : "},
+    {"log_dir_created", LS_LOG_DIR_CREATED, false, kBoth, "Create folder: ", "Cr\xC3\xA9" "ation du dossier : "},
     // page texts
-    {"back", -PT_BACK - 1, false, "< &Back", "< &Pr\xC3\xA9" "c\xC3\xA9" "dent"},
-    {"next", -PT_NEXT - 1, false, "&Next >", "&Suivant >"},
-    {"browse", -PT_BROWSE - 1, false, "B&rowse...", "P&arcourir..."},
-    {"install", -PT_INSTALL - 1, false, "&Install", "&Installer"},
-    {"space_required", -PT_SPACE_REQUIRED - 1, false, "Space required: ", "Espace requis : "},
-    {"space_available", -PT_SPACE_AVAILABLE - 1, false, "Space available: ", "Espace disponible : "},
-    {"custom_type", -PT_CUSTOM_TYPE - 1, false, "Custom", "Personnalis\xC3\xA9" "e"},
-    {"dir_intro", -PT_DIR_INTRO - 1, false,
+    {"back", -PT_BACK - 1, false, kInstaller, "< &Back", "< &Pr\xC3\xA9" "c\xC3\xA9" "dent"},
+    {"next", -PT_NEXT - 1, false, kInstaller, "&Next >", "&Suivant >"},
+    {"browse", -PT_BROWSE - 1, false, kInstaller, "B&rowse...", "P&arcourir..."},
+    {"install", -PT_INSTALL - 1, false, kInstaller, "&Install", "&Installer"},
+    {"space_required", -PT_SPACE_REQUIRED - 1, false, kInstaller, "Space required: ", "Espace requis : "},
+    {"space_available", -PT_SPACE_AVAILABLE - 1, false, kInstaller, "Space available: ", "Espace disponible : "},
+    {"custom_type", -PT_CUSTOM_TYPE - 1, false, kInstaller, "Custom", "Personnalis\xC3\xA9" "e"},
+    {"dir_intro", -PT_DIR_INTRO - 1, false, kInstaller,
      "Setup will install the program in the folder below. To choose another folder, click Browse.",
      "Le programme sera install\xC3\xA9 dans le dossier ci-dessous. Pour en choisir un autre, cliquez sur "
      "Parcourir."},
-    {"dir_label", -PT_DIR_LABEL - 1, false, "Installation folder", "Dossier d'installation"},
-    {"components_intro", -PT_COMPONENTS_INTRO - 1, false, "Choose the components to install.",
+    {"dir_label", -PT_DIR_LABEL - 1, false, kInstaller, "Installation folder", "Dossier d'installation"},
+    {"components_intro", -PT_COMPONENTS_INTRO - 1, false, kInstaller, "Choose the components to install.",
      "Choisissez les composants \xC3\xA0 installer."},
-    {"components_type_label", -PT_COMPONENTS_TYPE_LABEL - 1, false, "Type of installation:",
+    {"components_type_label", -PT_COMPONENTS_TYPE_LABEL - 1, false, kInstaller, "Type of installation:",
      "Type d'installation :"},
-    {"components_tree_label", -PT_COMPONENTS_TREE_LABEL - 1, false, "Components:", "Composants :"},
-    {"license_intro", -PT_LICENSE_INTRO - 1, false, "Please read the license agreement below.",
+    {"components_tree_label", -PT_COMPONENTS_TREE_LABEL - 1, false, kInstaller, "Components:", "Composants :"},
+    {"license_intro", -PT_LICENSE_INTRO - 1, false, kInstaller, "Please read the license agreement below.",
      "Veuillez lire le contrat de licence ci-dessous."},
-    {"license_accept", -PT_LICENSE_ACCEPT - 1, false, "I &Agree", "J'&accepte"},
+    {"license_accept", -PT_LICENSE_ACCEPT - 1, false, kInstaller, "I &Agree", "J'&accepte"},
+    // the uninstaller's own texts
+    {"caption", LS_CAPTION, true, kUninstaller, "Uninstall", "D\xC3\xA9sinstallation"},
+    {"suffix_confirm", 7, true, kUninstaller, ": Confirmation", " : Confirmation"},
+    {"suffix_uninstall", 8, true, kUninstaller, ": Uninstalling", " : D\xC3\xA9sinstallation en cours"},
+    {"suffix_completed", 9, true, kUninstaller, ": Completed", " : Termin\xC3\xA9"},
+    {"file_open_failed", LS_FILE_OPEN_FAILED, true, kUninstaller,
+     "The file cannot be opened for writing:\r\n\r\n{var0}\r\n\r\nAbort stops the uninstallation, Retry tries "
+     "again, Ignore skips this file.",
+     "Impossible d'ouvrir le fichier en \xC3\xA9" "criture :\r\n\r\n{var0}\r\n\r\nAbandonner arr\xC3\xAAte "
+     "la d\xC3\xA9sinstallation, R\xC3\xA9" "essayer recommence, Ignorer passe ce fichier."},
+    {"uninstall", -UPT_UNINSTALL - 1, false, kUninstaller, "&Uninstall", "&D\xC3\xA9sinstaller"},
+    {"confirm_intro", -UPT_CONFIRM_INTRO - 1, false, kUninstaller,
+     "The program will be removed from the folder below. Click Uninstall to go on.",
+     "Le programme sera supprim\xC3\xA9 du dossier ci-dessous. Cliquez sur D\xC3\xA9sinstaller pour continuer."},
+    {"confirm_dir_label", -UPT_DIR_LABEL - 1, false, kUninstaller, "Folder:", "Dossier :"},
+    {"corrupt_data", LS_CORRUPT_DATA, false, kUninstaller, "The uninstaller is damaged: its data cannot be read.",
+     "Le programme de d\xC3\xA9sinstallation est endommag\xC3\xA9 : ses donn\xC3\xA9" "es sont illisibles."},
+    {"invalid_instruction", LS_INVALID_INSTRUCTION, false, kUninstaller,
+     "The uninstaller is damaged: it contains an invalid instruction.",
+     "Le programme de d\xC3\xA9sinstallation est endommag\xC3\xA9 : il contient une instruction invalide."},
 };
+
+const int32_t OPCODE_EXTRACT = 21;
+const int32_t OPCODE_WRITE_UNINSTALLER = 63;
+
+bool has_role(const Role& r, bool uninstaller) {
+    return r.variant == kBoth || (r.variant == kUninstaller) == uninstaller;
+}
 
 // Page texts that decide whether a page exists.
 struct PageSwitch {
     const char* page;
     int entry;
 };
-const PageSwitch kPages[] = {
+const PageSwitch kInstallerPages[] = {
     {"license", PT_LICENSE_TEXT}, {"components", PT_COMPONENTS_INTRO}, {"directory", PT_DIR_INTRO}};
+const PageSwitch kUninstallerPages[] = {{"confirm", UPT_CONFIRM_INTRO}};
 
-int32_t* callback_field(InstallHeader& h, const std::string& name) {
+// The callbacks both header records have.
+template <typename H>
+int32_t* common_callback(H& h, const std::string& name) {
     if (name == "on_init") return &h.on_init;
     if (name == "on_success") return &h.on_success;
     if (name == "on_failure") return &h.on_failure;
     if (name == "on_cancel") return &h.on_cancel;
     if (name == "on_next_page") return &h.on_next_page;
     if (name == "on_page_shown") return &h.on_page_shown;
+    return nullptr;
+}
+
+int32_t* callback_field(UninstallHeader& h, const std::string& name) { return common_callback(h, name); }
+
+int32_t* callback_field(InstallHeader& h, const std::string& name) {
+    if (int32_t* field = common_callback(h, name)) return field;
     if (name == "on_prev_page") return &h.on_prev_page;
     if (name == "on_verify_dir") return &h.on_verify_dir;
     if (name == "on_mouse_over_section") return &h.on_mouse_over_section;
     if (name == "on_selection_change") return &h.on_selection_change;
     return nullptr;
 }
+
+// Settings of both data blocks, then those of each one.
+const std::vector<const char*> kCommonKeys = {"crc", "force_crc", "silent", "details", "auto_close", "no_root_dir",
+                                              "smooth_progress", "coloured_progress", "background_window",
+                                              "details_colours"};
+const std::vector<const char*> kInstallerKeys = {"default_install_dir", "install_dir_registry", "pages",
+                                                 "license_file", "license_background", "skip_dir_page_if_valid",
+                                                 "install_types", "install_type_mode"};
+const std::vector<const char*> kUninstallerKeys = {"script", "code", "pages", "callbacks", "languages"};
+
+std::vector<const char*> joined_keys(const std::vector<const char*>& a, const std::vector<const char*>& b) {
+    std::vector<const char*> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// A language as the uninstaller inherits it when it names none of its own.
+struct LanguageChoice {
+    uint16_t id;
+    const Converter* converter;
+};
 
 class Loader {
 public:
@@ -135,39 +200,54 @@ private:
     const std::string& base_dir_;
     const Converter& converter_;
     std::vector<std::string>& errors_;
-    std::map<std::string, size_t> payloads_;
 
-    void error(const toml::node* node, const std::string& message) {
-        int line = node ? (int)node->source().begin.line : 0;
+    void error(const toml::node* node, const std::string& message) { error((int)line_of(node), message); }
+    void error(int line, const std::string& message) {
         errors_.push_back(file_ + ":" + std::to_string(line) + ": " + message);
+    }
+    static int line_of(const toml::node* node) {
+        int line = node ? (int)node->source().begin.line : 0;
+        return line > 0 ? line : 1;
     }
 
     // Adds a text to the pool, expanded or shown as stored; -1 after an error.
-    int32_t text(DataBlockModel& m, const toml::node& node, bool expanded, const std::string& what) {
+    int32_t text(DataBlockModel& m, const toml::node& node, bool expanded, const std::string& what,
+                 const Converter& converter) {
         const std::string* s = node.as_string() ? &node.as_string()->get() : nullptr;
         if (!s) {
             error(&node, what + " must be a string");
             return REF_NONE;
         }
-        return text(m, *s, &node, expanded, what);
+        return text(m, *s, &node, expanded, what, converter);
+    }
+    int32_t text(DataBlockModel& m, const toml::node& node, bool expanded, const std::string& what) {
+        return text(m, node, expanded, what, converter_);
     }
     int32_t text(DataBlockModel& m, const std::string& s, const toml::node* node, bool expanded,
-                 const std::string& what) {
+                 const std::string& what, const Converter& converter) {
         std::string stored;
         std::vector<TextProblem> problems;
-        bool ok = expanded ? encode_text(s, converter_, false, stored, problems)
-                           : convert_text(s, converter_, stored, problems);
+        bool ok = expanded ? encode_text(s, converter, false, stored, problems)
+                           : convert_text(s, converter, stored, problems);
         for (const TextProblem& p : problems)
             error(node, what + ", character " + std::to_string(p.column) + ": " + p.message);
         return ok ? m.pool.add_encoded(stored) : REF_NONE;
     }
 
-    void known_keys(const toml::table& t, std::initializer_list<const char*> keys, const char* where) {
+    void known_keys(const toml::table& t, const std::vector<const char*>& keys, const char* where) {
         for (const auto& kv : t) {
             bool known = false;
             for (const char* k : keys) known = known || kv.first.str() == k;
-            if (!known) error(&kv.second, std::string("unknown setting '") + std::string(kv.first.str()) + "' in " + where);
+            if (!known)
+                error(&kv.second, std::string("unknown setting '") + std::string(kv.first.str()) + "' in " + where);
         }
+    }
+
+    const toml::table* table(const toml::table& parent, const char* key, const std::string& what) {
+        const toml::node* n = parent.get(key);
+        if (!n) return nullptr;
+        if (!n->as_table()) error(n, what + " must be a table");
+        return n->as_table();
     }
 
     bool boolean(const toml::table& t, const char* key, bool fallback) {
@@ -193,12 +273,36 @@ private:
         return true;
     }
 
-    bool read_file(const std::string& name, Bytes& bytes) {
-        std::string path = base_dir_.empty() ? name : base_dir_ + "/" + name;
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return false;
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        return !in.bad();
+    // "#RRGGBB" as the stub's colour value (0x00BBGGRR); "none" or -1 for none.
+    bool colour(const toml::node& n, const std::string& what, uint32_t& value) {
+        if (n.is_integer() && n.as_integer()->get() == -1) {
+            value = 0xFFFFFFFFu;
+            return true;
+        }
+        const std::string* s = n.as_string() ? &n.as_string()->get() : nullptr;
+        if (s && *s == "none") {
+            value = 0xFFFFFFFFu;
+            return true;
+        }
+        bool ok = s && s->size() == 7 && (*s)[0] == '#';
+        uint32_t rgb = 0;
+        for (size_t i = 1; ok && i < 7; ++i) {
+            char c = (*s)[i];
+            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            ok = d >= 0;
+            rgb = rgb << 4 | (uint32_t)(d & 0xF);
+        }
+        if (!ok) {
+            error(&n, what + " must be a colour \"#RRGGBB\" or \"none\"");
+            return false;
+        }
+        value = ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+        return true;
+    }
+
+    std::string source_path(const std::string& name) const {
+        if (base_dir_.empty() || std::filesystem::u8path(name).is_absolute()) return name;
+        return base_dir_ + "/" + name;
     }
 
     int first_script_line(const toml::node& node) {
@@ -220,17 +324,154 @@ private:
         return line;
     }
 
-    void languages(DataBlockModel& m, const toml::node* node);
+    AssembleResult script(DataBlockModel& m, const toml::node* node, int missing_line, const std::string& what);
+    bool label(const AssembleResult& code, const toml::node& n, const std::string& what, int32_t& index);
+    template <typename H>
+    void callbacks(H& h, const toml::node* node, const AssembleResult& code, const std::string& where);
+    template <typename H>
+    void common(const toml::table& t, H& h, uint32_t& flags);
     void installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches);
+    void sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code);
+    bool language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
+                  const toml::table* texts);
+    void languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
+                   const std::vector<LanguageChoice>* inherited, const toml::node* owner);
+    std::vector<int32_t> pages(const toml::table* t, bool un);
+    void uninstaller(DataBlockModel& m, const toml::table& t, const std::vector<LanguageChoice>& inherited);
+
+    std::vector<const Converter*> converters_;  // of the languages being read, in order
 };
+
+AssembleResult Loader::script(DataBlockModel& m, const toml::node* node, int missing_line, const std::string& what) {
+    AssembleResult code;
+    if (!node || !node->is_string()) {
+        error(node ? line_of(node) : missing_line, what + " = '''...''' must be given, as a string");
+        code.errors.push_back("no script");
+        return code;
+    }
+    auto cache = std::make_shared<std::map<std::string, size_t>>();
+    PayloadResolver payloads = [this, &m, cache](const std::string& name, size_t& payload, std::string& message) {
+        auto found = cache->find(name);
+        if (found != cache->end()) {
+            payload = found->second;
+            return true;
+        }
+        Bytes bytes;
+        std::string reason;
+        if (!read_file(source_path(name), bytes, reason)) {
+            message = "cannot read the payload file '" + name + "'";
+            return false;
+        }
+        payload = m.add_payload(std::move(bytes));
+        (*cache)[name] = payload;
+        return true;
+    };
+    PayloadSource sources;
+    sources.time = [this](const std::string& name, int64_t& filetime, std::string& message) {
+        std::string reason;
+        if (file_time(source_path(name), filetime, reason)) return true;
+        message = "cannot read the payload file '" + name + "': " + reason;
+        return false;
+    };
+    sources.tree = [this](const std::string& name, std::vector<SourceEntry>& entries, std::string& message) {
+        std::string reason;
+        if (walk_tree(source_path(name), entries, reason)) return true;
+        message = "cannot read the payload folder '" + name + "': " + reason;
+        return false;
+    };
+    code = assemble(node->as_string()->get(), m, file_, first_script_line(*node), converter_, payloads, &sources);
+    errors_.insert(errors_.end(), code.errors.begin(), code.errors.end());
+    return code;
+}
+
+bool Loader::label(const AssembleResult& code, const toml::node& n, const std::string& what, int32_t& index) {
+    if (!n.is_string()) {
+        error(&n, what + " must name a label of the script");
+        return false;
+    }
+    auto found = code.labels.find(n.as_string()->get());
+    if (found == code.labels.end()) {
+        if (code.ok()) error(&n, what + ": the script has no label '" + n.as_string()->get() + "'");
+        return false;
+    }
+    index = found->second;
+    return true;
+}
+
+template <typename H>
+void Loader::callbacks(H& h, const toml::node* node, const AssembleResult& code, const std::string& where) {
+    if (!node) return;
+    const toml::table* t = node->as_table();
+    if (!t) {
+        error(node, where + " must be a table");
+        return;
+    }
+    for (const auto& kv : *t) {
+        std::string name(kv.first.str());
+        int32_t* field = callback_field(h, name);
+        if (!field) {
+            error(&kv.second, "unknown callback '" + name + "' in " + where);
+            continue;
+        }
+        label(code, kv.second, name, *field);
+    }
+}
+
+// The settings that both header records have, and the image flags.
+template <typename H>
+void Loader::common(const toml::table& t, H& h, uint32_t& flags) {
+    const bool crc = boolean(t, "crc", true);
+    const bool force = boolean(t, "force_crc", false);
+    if (force && !crc) error(t.get("force_crc"), "force_crc needs crc = true: without a CRC there is nothing to verify");
+    flags = (crc ? FH_CRC : 0) | (force ? FH_FORCE_CRC : 0) | (boolean(t, "silent", false) ? FH_SILENT : 0);
+    if (const toml::node* n = t.get("details")) {
+        const std::string* s = n->as_string() ? &n->as_string()->get() : nullptr;
+        if (s && *s == "hidden") h.details_mode = 0;
+        else if (s && *s == "shown") h.details_mode = 1;
+        else if (s && *s == "none") h.details_mode = 2;
+        else error(n, "details must be \"hidden\", \"shown\" or \"none\"");
+    }
+    h.misc_flags = (uint8_t)((boolean(t, "auto_close", false) ? MISC_AUTO_CLOSE : 0) |
+                             (boolean(t, "no_root_dir", false) ? MISC_NO_ROOT_DIR : 0));
+    h.progress_flags = (uint8_t)((boolean(t, "smooth_progress", false) ? PROGRESS_SMOOTH : 0) |
+                                 (boolean(t, "coloured_progress", false) ? PROGRESS_COLOURED : 0));
+    if (const toml::node* n = t.get("background_window")) {
+        const toml::table* b = n->as_table();
+        if (!b || !b->get("top") || !b->get("bottom")) {
+            error(n, "background_window needs top and bottom colours (and may give text), such as "
+                     "{ top = \"#000080\", bottom = \"#000000\", text = \"#FFFFFF\" }");
+        } else {
+            known_keys(*b, {"top", "bottom", "text"}, "background_window");
+            uint32_t top, bottom, text = 0xFFFFFFFFu;
+            bool ok = colour(*b->get("top"), "background_window top", top);
+            ok = colour(*b->get("bottom"), "background_window bottom", bottom) && ok;
+            if (const toml::node* c = b->get("text")) ok = colour(*c, "background_window text", text) && ok;
+            if (ok && (top == 0xFFFFFFFFu || bottom == 0xFFFFFFFFu)) {
+                error(n, "background_window needs real top and bottom colours; leave it out for no background window");
+            } else if (ok) {
+                h.background_top_colour = top;
+                h.background_bottom_colour = bottom;
+                h.background_text_colour = text;
+            }
+        }
+    }
+    if (const toml::node* n = t.get("details_colours")) {
+        const toml::table* d = n->as_table();
+        if (!d) {
+            error(n, "details_colours must be a table such as { background = \"#000000\", text = \"#00FF00\" }");
+        } else {
+            known_keys(*d, {"background", "text"}, "details_colours");
+            if (const toml::node* c = d->get("background")) colour(*c, "details_colours background", h.list_background_colour);
+            if (const toml::node* c = d->get("text")) colour(*c, "details_colours text", h.list_text_colour);
+        }
+    }
+}
 
 void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches) {
     InstallHeader& h = m.header;
-    known_keys(t,
-               {"default_install_dir", "install_dir_registry", "pages", "license_file", "details", "auto_close",
-                "skip_dir_page_if_valid", "no_root_dir", "smooth_progress", "coloured_progress", "install_types",
-                "install_type_mode"},
-               "[installer]");
+    known_keys(t, joined_keys(kCommonKeys, kInstallerKeys), "[installer]");
+    common(t, h, m.image_flags);
+    if (boolean(t, "skip_dir_page_if_valid", false)) h.misc_flags |= MISC_SKIP_DIR_PAGE_IF_VALID;
     if (const toml::node* n = t.get("default_install_dir")) h.default_install_dir = text(m, *n, true, "default_install_dir");
     if (const toml::node* n = t.get("install_dir_registry")) {
         const toml::table* r = n->as_table();
@@ -238,6 +479,7 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
         const toml::node* key = r ? r->get("key") : nullptr;
         const toml::node* value = r ? r->get("value") : nullptr;
         int64_t root_value = 0;
+        if (r) known_keys(*r, {"root", "key", "value"}, "install_dir_registry");
         if (!root || !key || !value || !root->is_string()) {
             error(n, "install_dir_registry needs root (such as \"HKLM\"), key and value");
         } else if (!find_symbol(find_opcode("read_registry")->params[1].symbols, root->as_string()->get(),
@@ -249,18 +491,8 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
             h.install_dir_reg_value = text(m, *value, false, "install_dir_registry value");
         }
     }
-    if (const toml::node* n = t.get("details")) {
-        const std::string* s = n->as_string() ? &n->as_string()->get() : nullptr;
-        if (s && *s == "hidden") h.details_mode = 0;
-        else if (s && *s == "shown") h.details_mode = 1;
-        else if (s && *s == "none") h.details_mode = 2;
-        else error(n, "details must be \"hidden\", \"shown\" or \"none\"");
-    }
-    h.misc_flags = (uint8_t)((boolean(t, "auto_close", false) ? MISC_AUTO_CLOSE : 0) |
-                             (boolean(t, "skip_dir_page_if_valid", false) ? MISC_SKIP_DIR_PAGE_IF_VALID : 0) |
-                             (boolean(t, "no_root_dir", false) ? MISC_NO_ROOT_DIR : 0));
-    h.progress_flags = (uint8_t)((boolean(t, "smooth_progress", false) ? PROGRESS_SMOOTH : 0) |
-                                 (boolean(t, "coloured_progress", false) ? PROGRESS_COLOURED : 0));
+    if (const toml::node* n = t.get("license_background"))
+        colour(*n, "license_background", h.license_background_colour);
     if (const toml::node* n = t.get("install_types")) {
         const toml::array* a = n->as_array();
         if (!a || a->size() > (size_t)MAX_INSTALL_TYPES) {
@@ -274,29 +506,146 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
         int64_t v;
         if (integer(n, "install_type_mode", 0, 2, v)) h.install_type_mode = (int32_t)v;
     }
-    if (const toml::node* n = t.get("pages")) {
-        page_switches.clear();
-        const toml::array* a = n->as_array();
-        if (!a) error(n, "pages must be a list such as [\"license\", \"components\", \"directory\"]");
-        for (size_t i = 0; a && i < a->size(); ++i) {
-            const toml::node* p = a->get(i);
-            int entry = -1;
-            for (const PageSwitch& s : kPages)
-                if (p->is_string() && p->as_string()->get() == s.page) entry = s.entry;
-            if (entry < 0) error(p, "unknown page (license, components or directory)");
-            else page_switches.push_back(entry);
+    page_switches = pages(&t, false);
+}
+
+// The pages a table asks for, as the page texts that switch them on.
+std::vector<int32_t> Loader::pages(const toml::table* t, bool un) {
+    const toml::node* n = t ? t->get("pages") : nullptr;
+    if (!n) return {un ? (int32_t)UPT_CONFIRM_INTRO : (int32_t)PT_DIR_INTRO};
+    std::vector<int32_t> switches;
+    const toml::array* a = n->as_array();
+    const char* names = un ? "confirm" : "license, components or directory";
+    if (!a) error(n, std::string("pages must be a list of pages (") + names + ")");
+    for (size_t i = 0; a && i < a->size(); ++i) {
+        const toml::node* p = a->get(i);
+        int entry = -1;
+        for (const PageSwitch& s : un ? std::vector<PageSwitch>(std::begin(kUninstallerPages), std::end(kUninstallerPages))
+                                      : std::vector<PageSwitch>(std::begin(kInstallerPages), std::end(kInstallerPages)))
+            if (p->is_string() && p->as_string()->get() == s.page) entry = s.entry;
+        if (entry < 0) error(p, std::string("unknown page (") + names + ")");
+        else switches.push_back(entry);
+    }
+    return switches;
+}
+
+void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code) {
+    if (!node) return;
+    const toml::array* a = node->as_array();
+    if (!a) {
+        error(node, "sections must be a list of tables ([[sections]])");
+        return;
+    }
+    int type_count = 0;
+    while (type_count < MAX_INSTALL_TYPES && m.header.install_type_names[type_count] >= 0) ++type_count;
+    // The payload that each extract_file entry writes.
+    std::map<size_t, size_t> extracted;
+    for (const BlockReference& ref : m.block_references)
+        if (ref.parameter == 2 && ref.entry < m.entries.size() && m.entries[ref.entry].opcode == OPCODE_EXTRACT)
+            extracted[ref.entry] = ref.payload;
+    for (const toml::node& s : *a) {
+        const toml::table* t = s.as_table();
+        if (!t) {
+            error(&s, "each section must be a table");
+            continue;
         }
+        SectionRecord rec = {REF_NONE, 0, 0, 0, 0, 0};
+        known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded"},
+                   "[[sections]]");
+        if (const toml::node* name = t->get("name")) rec.name = text(m, *name, true, "section name");
+        const toml::node* code_node = t->get("code");
+        int64_t computed_kb = 0;
+        if (!code_node) {
+            error(&s, "a section needs its code = \"label\"");
+        } else if (label(code, *code_node, "code", rec.code)) {
+            int32_t end = rec.code;
+            for (; (size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OPCODE_END; ++end) {
+                auto found = extracted.find((size_t)end);
+                if (found != extracted.end()) computed_kb += ((int64_t)m.payloads[found->second].size() + 1023) / 1024;
+            }
+            rec.entry_count = end - rec.code;
+        }
+        if (boolean(*t, "selected", true)) rec.flags |= SECTION_SELECTED;
+        if (boolean(*t, "read_only", false)) rec.flags |= SECTION_READ_ONLY;
+        if (const toml::node* types = t->get("install_types")) {
+            const toml::array* ta = types->as_array();
+            if (!ta) error(types, "install_types must be a list of install type numbers 0..7");
+            for (size_t i = 0; ta && i < ta->size(); ++i) {
+                int64_t v;
+                if (!integer(ta->get(i), "install type", 0, MAX_INSTALL_TYPES - 1, v)) continue;
+                if (v >= type_count)
+                    error(ta->get(i), "install type " + std::to_string(v) + " is not among the " +
+                                          std::to_string(type_count) + " install_types of [installer]");
+                else rec.flags |= 1u << v;
+            }
+        }
+        if (const toml::node* size = t->get("size_kb")) {
+            int64_t v;
+            if (integer(size, "size_kb", 0, INT32_MAX, v)) rec.size_kb = (int32_t)v;
+        } else {
+            rec.size_kb = (int32_t)std::min<int64_t>(computed_kb, INT32_MAX);
+        }
+        rec.expanded = boolean(*t, "expanded", false) ? 1 : 0;
+        m.sections.push_back(rec);
     }
 }
 
-void Loader::languages(DataBlockModel& m, const toml::node* node) {
+bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
+                      const toml::table* texts) {
+    Language lang((uint16_t)id, un);
+    if (texts) {
+        for (const auto& kv : *texts) {
+            bool known = false;
+            for (const Role& r : kRoles) known = known || (has_role(r, un) && kv.first.str() == r.name);
+            if (!known)
+                error(&kv.second, std::string("unknown ") + (un ? "uninstaller " : "") + "language text '" +
+                                      std::string(kv.first.str()) + "'");
+        }
+    }
+    std::string missing;
+    for (const Role& r : kRoles) {
+        if (!has_role(r, un)) continue;
+        const toml::node* given = texts ? texts->get(r.name) : nullptr;
+        // Every English and every French variant (the same primary language
+        // in the low 10 bits of the id) takes the built-in texts.
+        const int primary = (int)(id & 0x3FF);
+        const char* builtin = primary == 0x09 ? r.english : primary == 0x0C ? r.french : nullptr;
+        int32_t offset = REF_NONE;
+        if (given) offset = text(m, *given, r.expanded, r.name, converter);
+        else if (builtin) offset = text(m, builtin, &entry, r.expanded, r.name, converter);
+        else {
+            missing += std::string(missing.empty() ? "" : ", ") + r.name;
+            continue;
+        }
+        if (r.slot >= 0) lang.strings[r.slot] = offset;
+        else lang.page_texts[(size_t)(-r.slot - 1)] = offset;
+    }
+    if (!missing.empty()) {
+        error(&entry, std::string(un ? "uninstaller " : "") + "language " + std::to_string(id) +
+                          " has no built-in texts; its texts lack " + missing);
+        return false;
+    }
+    m.languages.push_back(lang);
+    converters_.push_back(&converter);
+    return true;
+}
+
+void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
+                       const std::vector<LanguageChoice>* inherited, const toml::node* owner) {
+    const char* where = un ? "[[uninstaller.languages]]" : "[[languages]]";
+    converters_.clear();
+    if (!node && inherited) {
+        // The installer's languages, with the built-in texts.
+        for (const LanguageChoice& l : *inherited) language(m, *owner, un, l.id, *l.converter, nullptr);
+        return;
+    }
     const toml::array* list = node ? node->as_array() : nullptr;
     if (!node) {
-        errors_.push_back(file_ + ":1: the description has no [[languages]]");
+        error(1, std::string("the description has no ") + where);
         return;
     }
     if (!list || list->empty()) {
-        error(node, "languages must be a list of tables ([[languages]])");
+        error(node, std::string(un ? "uninstaller.languages" : "languages") + " must be a list of tables (" + where + ")");
         return;
     }
     for (const toml::node& entry : *list) {
@@ -312,44 +661,59 @@ void Loader::languages(DataBlockModel& m, const toml::node* node) {
             continue;
         }
         if (!integer(id_node, "id", 1, 0xFFFF, id)) continue;
-        known_keys(*t, {"id", "texts"}, "[[languages]]");
+        known_keys(*t, {"id", "code_page", "texts"}, where);
         bool duplicate = false;
         for (const Language& other : m.languages) duplicate = duplicate || other.lang_id == id;
         if (duplicate) {
             error(id_node, "language " + std::to_string(id) + " is given twice");
             continue;
         }
-        Language lang((uint16_t)id, false);
+        const Converter* converter = &converter_;
+        if (const toml::node* cp = t->get("code_page")) {
+            int64_t number = 0;
+            if (!integer(cp, "code_page", 1, 65535, number)) continue;
+            converter = find_code_page(number);
+            if (!converter) {
+                error(cp, "code page " + std::to_string(number) + " is not supported (supported: 1252)");
+                continue;
+            }
+        }
         const toml::table* texts = nullptr;
         if (const toml::node* n = t->get("texts")) {
             texts = n->as_table();
             if (!texts) error(n, "texts must be a table of role = \"text\"");
         }
-        if (texts) {
-            for (const auto& kv : *texts) {
-                bool known = false;
-                for (const Role& r : kRoles) known = known || kv.first.str() == r.name;
-                if (!known) error(&kv.second, "unknown language text '" + std::string(kv.first.str()) + "'");
-            }
-        }
-        std::string missing;
-        for (const Role& r : kRoles) {
-            const toml::node* given = texts ? texts->get(r.name) : nullptr;
-            const char* builtin = id == 1033 ? r.english : id == 1036 ? r.french : nullptr;
-            int32_t offset = REF_NONE;
-            if (given) offset = text(m, *given, r.expanded, r.name);
-            else if (builtin) offset = text(m, builtin, &entry, r.expanded, r.name);
-            else {
-                missing += std::string(missing.empty() ? "" : ", ") + r.name;
-                continue;
-            }
-            if (r.slot >= 0) lang.strings[r.slot] = offset;
-            else lang.page_texts[(size_t)(-r.slot - 1)] = offset;
-        }
-        if (!missing.empty())
-            error(&entry, "language " + std::to_string(id) + " has no built-in texts; its texts lack " + missing);
-        m.languages.push_back(lang);
+        if (language(m, entry, un, id, *converter, texts)) chosen.push_back({(uint16_t)id, converter});
     }
+}
+
+void Loader::uninstaller(DataBlockModel& m, const toml::table& t, const std::vector<LanguageChoice>& inherited) {
+    auto un = std::make_shared<DataBlockModel>(true);
+    known_keys(t, joined_keys(kCommonKeys, kUninstallerKeys), "[uninstaller]");
+    AssembleResult code = script(*un, t.get("script"), line_of(&t), "[uninstaller] script");
+    UninstallHeader& h = un->uninstall_header;
+    common(t, h, m.uninstaller_flags);
+    if (const toml::node* n = t.get("code")) {
+        if (label(code, *n, "code", h.uninstall_code)) {
+            int32_t end = h.uninstall_code;
+            while ((size_t)end < un->entries.size() && un->entries[(size_t)end].opcode != OPCODE_END) ++end;
+            h.uninstall_entry_count = end - h.uninstall_code;
+        }
+    } else {
+        error(&t, "[uninstaller] needs its code = \"label\" where the uninstallation starts");
+    }
+    callbacks(h, t.get("callbacks"), code, "[uninstaller.callbacks]");
+    for (size_t i = 0; i < code.entries.size(); ++i)
+        if (code.entries[i].opcode == OPCODE_WRITE_UNINSTALLER)
+            error(code.lines[i], "the uninstaller cannot write an uninstaller: write_uninstaller belongs to the installer");
+    std::vector<LanguageChoice> chosen;
+    languages(*un, t.get("languages"), true, chosen, &inherited, &t);
+    std::vector<int32_t> switches = pages(&t, true);
+    for (Language& lang : un->languages)
+        for (const PageSwitch& s : kUninstallerPages)
+            if (std::find(switches.begin(), switches.end(), s.entry) == switches.end())
+                lang.page_texts[(size_t)s.entry] = REF_NONE;
+    m.uninstaller_model = un;
 }
 
 // TOML allows other than ASCII only inside strings and comments. Checked
@@ -409,156 +773,82 @@ bool check_characters(const std::string& text, int& bad_line) {
     return true;
 }
 
+
 void Loader::load(DataBlockModel& m) {
     int bad_line = 0;
     if (!check_characters(text_, bad_line)) {
-        errors_.push_back(file_ + ":" + std::to_string(bad_line) +
-                          ": a character other than ASCII outside a string or comment");
+        error(bad_line, "a character other than ASCII outside a string or comment");
         return;
     }
     toml::table root;
     try {
         root = toml::parse(text_, file_);
     } catch (const toml::parse_error& e) {
-        errors_.push_back(file_ + ":" + std::to_string(e.source().begin.line) + ": " +
-                          std::string(e.description()));
+        error((int)e.source().begin.line, std::string(e.description()));
         return;
     }
     for (const auto& kv : root) {
         std::string key(kv.first.str());
-        if (key != "script" && key != "installer" && key != "callbacks" && key != "sections" && key != "languages")
+        if (key != "script" && key != "installer" && key != "callbacks" && key != "sections" && key != "languages" &&
+            key != "uninstaller")
             error(&kv.second, "unknown setting '" + key + "'");
     }
 
     // The script first: everything else points into it.
-    AssembleResult code;
-    const toml::node* script = root.get("script");
-    if (!script || !script->is_string()) {
-        error(script, "the description needs its script = '''...''' as a string");
-    } else {
-        PayloadResolver payloads = [&](const std::string& name, size_t& payload, std::string& message) {
-            auto found = payloads_.find(name);
-            if (found != payloads_.end()) {
-                payload = found->second;
-                return true;
-            }
-            Bytes bytes;
-            if (!read_file(name, bytes)) {
-                message = "cannot read the payload file '" + name + "'";
-                return false;
-            }
-            payload = m.add_payload(std::move(bytes));
-            payloads_[name] = payload;
-            return true;
-        };
-        code = assemble(script->as_string()->get(), m, file_, first_script_line(*script), converter_, payloads);
-        errors_.insert(errors_.end(), code.errors.begin(), code.errors.end());
-    }
-    auto label = [&](const toml::node& n, const std::string& what, int32_t& index) {
-        if (!n.is_string()) {
-            error(&n, what + " must name a label of the script");
-            return false;
-        }
-        auto found = code.labels.find(n.as_string()->get());
-        if (found == code.labels.end()) {
-            if (code.ok()) error(&n, what + ": the script has no label '" + n.as_string()->get() + "'");
-            return false;
-        }
-        index = found->second;
-        return true;
-    };
-
-    std::vector<int32_t> page_switches = {PT_DIR_INTRO};
-    if (const toml::node* n = root.get("installer")) {
-        if (!n->as_table()) error(n, "installer must be a table");
-        else installer(m, *n->as_table(), page_switches);
-    }
-    if (const toml::node* n = root.get("callbacks")) {
-        const toml::table* t = n->as_table();
-        if (!t) error(n, "callbacks must be a table");
-        if (t) for (const auto& kv : *t) {
-            int32_t* field = callback_field(m.header, std::string(kv.first.str()));
-            if (!field) {
-                error(&kv.second, "unknown callback '" + std::string(kv.first.str()) + "'");
-                continue;
-            }
-            label(kv.second, std::string(kv.first.str()), *field);
-        }
-    }
-    if (const toml::node* n = root.get("sections")) {
-        const toml::array* a = n->as_array();
-        if (!a) error(n, "sections must be a list of tables ([[sections]])");
-        if (a) for (const toml::node& s : *a) {
-            const toml::table* t = s.as_table();
-            if (!t) {
-                error(&s, "each section must be a table");
-                continue;
-            }
-            SectionRecord rec = {REF_NONE, 0, 0, 0, 0, 0};
-            known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded"},
-                       "[[sections]]");
-            if (const toml::node* name = t->get("name")) rec.name = text(m, *name, true, "section name");
-            const toml::node* code_node = t->get("code");
-            if (!code_node) error(&s, "a section needs its code = \"label\"");
-            else if (label(*code_node, "code", rec.code)) {
-                int32_t end = rec.code;
-                while ((size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OPCODE_END) ++end;
-                rec.entry_count = end - rec.code;
-            }
-            if (boolean(*t, "selected", true)) rec.flags |= SECTION_SELECTED;
-            if (boolean(*t, "read_only", false)) rec.flags |= SECTION_READ_ONLY;
-            if (const toml::node* types = t->get("install_types")) {
-                const toml::array* ta = types->as_array();
-                if (!ta) error(types, "install_types must be a list of install type numbers 0..7");
-                for (size_t i = 0; ta && i < ta->size(); ++i) {
-                    int64_t v;
-                    if (integer(ta->get(i), "install type", 0, MAX_INSTALL_TYPES - 1, v)) rec.flags |= 1u << v;
-                }
-            }
-            if (const toml::node* size = t->get("size_kb")) {
-                int64_t v;
-                if (integer(size, "size_kb", 0, INT32_MAX, v)) rec.size_kb = (int32_t)v;
-            }
-            rec.expanded = boolean(*t, "expanded", false) ? 1 : 0;
-            m.sections.push_back(rec);
-        }
-    }
+    AssembleResult code = script(m, root.get("script"), 1, "the description's script");
+    std::vector<int32_t> page_switches = pages(nullptr, false);
+    const toml::table* inst = table(root, "installer", "installer");
+    if (inst) installer(m, *inst, page_switches);
+    callbacks(m.header, root.get("callbacks"), code, "[callbacks]");
+    sections(m, root.get("sections"), code);
     m.header.section_count = (int32_t)m.sections.size();
 
-    languages(m, root.get("languages"));
+    std::vector<LanguageChoice> chosen;
+    languages(m, root.get("languages"), false, chosen, nullptr, nullptr);
     // Pages that the description does not ask for lose their switching text.
-    std::string license;
-    bool has_license = false;
-    for (int32_t e : page_switches) has_license = has_license || e == PT_LICENSE_TEXT;
-    const toml::table* inst = root.get("installer") ? root.get("installer")->as_table() : nullptr;
+    bool has_license = std::find(page_switches.begin(), page_switches.end(), PT_LICENSE_TEXT) != page_switches.end();
     const toml::node* license_node = inst ? inst->get("license_file") : nullptr;
-    int32_t license_offset = REF_NONE;
+    std::string license;
     if (has_license) {
         Bytes bytes;
+        std::string reason;
         if (!license_node || !license_node->is_string()) {
-            error(license_node ? license_node : root.get("installer"),
-                  "the license page needs license_file = \"file\"");
-        } else if (!read_file(license_node->as_string()->get(), bytes)) {
+            error(license_node ? license_node : root.get("installer"), "the license page needs license_file = \"file\"");
+            has_license = false;
+        } else if (!read_file(source_path(license_node->as_string()->get()), bytes, reason)) {
             error(license_node, "cannot read the license file '" + license_node->as_string()->get() + "'");
+            has_license = false;
         } else {
-            license_offset = text(m, std::string(bytes.begin(), bytes.end()), license_node, false, "license text");
+            license.assign(bytes.begin(), bytes.end());
         }
     }
-    for (Language& lang : m.languages) {
-        for (const PageSwitch& s : kPages) {
-            bool wanted = false;
-            for (int32_t e : page_switches) wanted = wanted || e == s.entry;
-            if (!wanted) lang.page_texts[(size_t)s.entry] = REF_NONE;
-        }
-        if (has_license) lang.page_texts[PT_LICENSE_TEXT] = license_offset;
+    std::map<const Converter*, int32_t> license_offsets;  // one conversion per code page
+    for (size_t i = 0; i < m.languages.size(); ++i) {
+        Language& lang = m.languages[i];
+        for (const PageSwitch& s : kInstallerPages)
+            if (std::find(page_switches.begin(), page_switches.end(), s.entry) == page_switches.end())
+                lang.page_texts[(size_t)s.entry] = REF_NONE;
+        if (!has_license) continue;
+        const Converter* converter = converters_[i];
+        auto found = license_offsets.find(converter);
+        if (found == license_offsets.end())
+            found = license_offsets.emplace(converter, text(m, license, license_node, false, "license text", *converter)).first;
+        lang.page_texts[PT_LICENSE_TEXT] = found->second;
     }
+
+    const toml::table* un = table(root, "uninstaller", "uninstaller");
+    for (size_t i = 0; i < code.entries.size(); ++i)
+        if (code.entries[i].opcode == OPCODE_WRITE_UNINSTALLER && !un && !root.get("uninstaller"))
+            error(code.lines[i], "write_uninstaller needs an [uninstaller] table that describes the uninstaller");
+    if (un) uninstaller(m, *un, chosen);
 }
 
 }  // namespace
 
-std::vector<std::string> language_text_roles() {
+std::vector<std::string> language_text_roles(bool uninstaller) {
     std::vector<std::string> names;
-    for (const Role& r : kRoles) names.push_back(r.name);
+    for (const Role& r : kRoles)
+        if (has_role(r, uninstaller)) names.push_back(r.name);
     return names;
 }
 
@@ -568,7 +858,15 @@ bool load_description(const std::string& text, const std::string& file, const st
     size_t before = errors.size();
     Loader loader(text, file, base_dir, converter, errors);
     loader.load(m);
-    if (errors.size() != before) return false;
+    if (errors.size() != before) {
+        // In the order of the file, whichever part of it found them.
+        auto line = [&](const std::string& e) {
+            return std::atol(e.c_str() + std::min(e.size(), file.size() + 1));
+        };
+        std::stable_sort(errors.begin() + (long)before, errors.end(),
+                         [&](const std::string& a, const std::string& b) { return line(a) < line(b); });
+        return false;
+    }
     model = std::move(m);
     return true;
 }

@@ -1,9 +1,14 @@
 // The installer description: a TOML file with the header settings, the
-// languages, the sections, the callbacks and the script in assembly text.
+// languages, the sections, the callbacks, the script in assembly text and,
+// when the script writes one, the uninstaller. docs/script.md is the full
+// reference; in short:
 //
 //   script = '''
 //   init:    end
-//   core:    extract_file always, "readme.txt", "files/readme.txt"
+//   core:    create_directory "{install_dir}", true
+//            file "files/readme.txt"              # extract_file with the file's time
+//            files "files/doc", "doc"             # a folder, recursively
+//            write_uninstaller "uninstall.exe"
 //            end
 //   '''
 //   [installer]
@@ -13,19 +18,26 @@
 //   license_file = "license.txt"
 //   details = "hidden"                                # hidden | shown | none
 //   auto_close, skip_dir_page_if_valid, no_root_dir, smooth_progress, coloured_progress = bools
+//   crc = true, force_crc = false, silent = false     # FirstHeader flags
+//   background_window = { top = "#000080", bottom = "#000000", text = "#FFFFFF" }
+//   details_colours = { background = "#000000", text = "#00FF00" }
+//   license_background = "#FFFFFF"
 //   install_types = ["Full", "Minimal"]
 //   install_type_mode = 0                             # 0, 1 or 2
 //   [callbacks]
 //   on_init = "init"                                  # labels of the script
 //   [[sections]]
 //   name = "Program"  code = "core"  selected = true  read_only = false
-//   install_types = [0, 1]  size_kb = 120  expanded = false
+//   install_types = [0, 1]  size_kb = 120  expanded = false   # size_kb: computed when left out
 //   [[languages]]
 //   id = 1033                                         # 1033 and 1036 have built-in texts
+//   code_page = 1252
 //   texts = { caption = "Example Setup", next = "Continue >" }
+//   [uninstaller]                                     # its own data block
+//   script = '''...'''  code = "label"  pages = ["confirm"]  (and the common settings)
+//   [uninstaller.callbacks]    [[uninstaller.languages]] (default: the installer's ids)
 //
-// Payload names in the script are file paths relative to the description's
-// directory.
+// Payload names in the scripts are file paths relative to `base_dir`.
 #pragma once
 
 #include <string>
@@ -43,8 +55,8 @@ bool load_description(const std::string& text, const std::string& file, const st
                       DataBlockModel& model, std::vector<std::string>& errors,
                       const Converter& converter = windows_1252());
 
-// The role names accepted in a language's texts, in table order:
-// LanguageRecord roles first, then the page texts.
-std::vector<std::string> language_text_roles();
+// The role names accepted in a language's texts (of the installer or of the
+// uninstaller), in table order: LanguageRecord roles first, then the page texts.
+std::vector<std::string> language_text_roles(bool uninstaller = false);
 
 }  // namespace quillmar

@@ -8,6 +8,10 @@
 #include "datablock/crc32.h"
 #include "datablock/records.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace quillmar {
 
 namespace {
@@ -106,11 +110,20 @@ bool write_file_atomically(const std::string& path, const Bytes& data, std::stri
         std::remove(temp.c_str());
         return false;
     }
+#ifdef _WIN32
+    // The C library's rename refuses to replace an existing file here.
+    if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        error = path + ": cannot replace the file (error " + std::to_string(GetLastError()) + ")";
+        std::remove(temp.c_str());
+        return false;
+    }
+#else
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
         error = path + ": " + std::strerror(errno);
         std::remove(temp.c_str());
         return false;
     }
+#endif
     return true;
 }
 

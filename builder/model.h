@@ -47,6 +47,9 @@ struct DataBlockModel {
     std::vector<Language> languages;
     std::vector<Bytes> payloads;
     std::vector<BlockReference> block_references;
+    // FirstHeader flags of the image (FH_CRC, FH_FORCE_CRC, FH_SILENT); the
+    // writer sets FH_UNINSTALLER itself.
+    uint32_t image_flags = FH_CRC;
 
     // Installer only: the uninstaller that the script writes, and the patches
     // that turn a copy of the stub into its stub. Its data block is stored

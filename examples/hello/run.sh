@@ -15,8 +15,8 @@ stat -c '   i686 (product build): %s bytes' "$build/win32/quillmar-stub.exe"
 stat -c '   x86_64 (tested here):  %s bytes' "$build/win64/quillmar-stub.exe"
 
 echo "== building the example installer"
-"$build/host/builder/quillmar-build" --stub "$build/win64/quillmar-stub.exe" \
-    --payload "$root/examples/hello/payload.txt" -o "$out/hello-setup.exe"
+"$build/host/builder/quillmar-build" "$root/examples/hello/setup.toml" \
+    --stub "$build/win64/quillmar-stub.exe" -o "$out/hello-setup.exe"
 
 "$wine" start "$build/wine" >/dev/null
 trap '"$wine" stop "$build/wine" >/dev/null' EXIT

@@ -1,7 +1,6 @@
 #include "tests/e2e/harness.h"
 
 #include "builder/compressor.h"
-#include "builder/description.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -269,23 +268,17 @@ std::string keep_screenshot(const std::string& bmp_path) {
 std::string build_from_description(const std::string& name, const std::string& description) {
     const std::string dir = output_dir();
     const std::string file = dir + "/" + name + ".toml";
+    const std::string exe = dir + "/" + name + ".exe";
+    const std::string log = dir + "/" + name + ".build.txt";
     std::ofstream(file, std::ios::binary) << description;
-    quillmar::DataBlockModel model;
-    std::vector<std::string> errors;
-    if (!quillmar::load_description(description, file, dir, model, errors)) {
-        std::string all;
-        for (const std::string& e : errors) all += e + "\n";
-        ADD_FAILURE() << "the description does not build:\n" << all;
+    // The builder's own command line, with the stub under test.
+    const std::string command = std::string("'") + QM_BUILDER_EXE + "' '" + file + "' -o '" + exe + "' --stub '" +
+                                QM_STUB_EXE + "' >'" + log + "' 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "the description does not build:\n" << read_text(log);
         return "";
     }
-    Bytes image;
-    std::string error;
-    quillmar::ImageOptions options;
-    if (!quillmar::build_installer(model, stub_bytes(), compress, options, image, error)) {
-        ADD_FAILURE() << error;
-        return "";
-    }
-    return write_installer(name + ".exe", image);
+    return exe;
 }
 
 std::string drive_c_path(const std::string& windows_path) {

@@ -36,9 +36,10 @@ std::string write_installer(const std::string& name, const Bytes& image);
 // Builds and writes an installer with the stub under test.
 std::string make_installer(const std::string& name, const Bytes& stream, const quillmar::ImageOptions& options);
 
-// Builds an installer from description text (written as NAME.toml into the
-// test's output folder, payload paths relative to it); returns the
-// installer's path, or "" after reporting the builder's errors.
+// Builds an installer with the builder's command line from description text
+// (written as NAME.toml into the test's output folder, payload paths relative
+// to it); returns the installer's path, or "" after reporting the builder's
+// errors.
 std::string build_from_description(const std::string& name, const std::string& description);
 
 // Unix path of a Windows path under the test prefix's drive C ("C:\x" ->

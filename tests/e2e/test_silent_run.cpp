@@ -32,7 +32,7 @@ Outcome run_answering(const std::string& exe, const std::vector<std::string>& ar
         out.exit = installer.wait(0.3);
         if (out.exit.finished) break;
         DriverRun run = drive({"wait", "--title-prefix", caption_prefix, "--class", "#32770", "--exe",
-                               installer.exe_name(), "--timeout", "3000", ":",
+                               installer.exe_name(), "--timeout", "1500", ":",
                                "msgbox", ":", "press", "OK", ":", "gone", "--timeout", "5000"},
                               40);
         if (run.code == 0) {
@@ -309,6 +309,58 @@ TEST(SilentInstallDir, CommandLineThenRegistryThenDefault) {
         EXPECT_EQ(out.boxes, Texts{c.install_dir}) << out.report;
         EXPECT_EQ(out.exit.code, 0);
     }
+}
+
+// ---- A script that computes ----------------------------------------------------
+
+// Builds a string in a loop, sums 1..10, keeps a stack, formats and cuts
+// strings; the section shows everything it computed in one box.
+const char kComputingScript[] = R"(script = '''
+main:   copy_string $var0, ""
+        copy_string $var1, "0"
+1:      compare_int $var1, 5, 2f, next, 2f
+        copy_string $var0, "{var0}{var1}"
+        int_operation $var1, $var1, 1, add
+        jump 1b
+2:      copy_string $var2, "0"
+        copy_string $var3, "1"
+3:      int_operation $var2, $var2, $var3, add
+        int_operation $var3, $var3, 1, add
+        compare_int $var3, 10, 3b, 3b, next
+        stack "first"
+        stack "second"
+        stack "third"
+        stack exchange=2
+        stack $var4, pop
+        stack $var5, pop
+        stack $var6, pop
+        stack $var7, pop
+        if_error 4f, next
+        copy_string $var8, "no error"
+        jump 5f
+4:      copy_string $var8, "error"
+5:      string_length $var9, "{var0}"
+        format_int $var10, "%04X", 255
+        copy_string $var11, "{var0}", 3, -4
+        int_operation $var12, -7, 2, mod
+        message_box MB_OK, "{var0}|{var2}|{var4},{var5},{var6}|{var8}|{var9}|{var10}|{var11}|{var12}"
+        end
+'''
+[[sections]]
+name = "Compute"
+code = "main"
+[[languages]]
+id = 1033
+texts = { caption = "Compute test" }
+)";
+
+TEST(SilentScript, BuildsStringsLoopsComputesAndKeepsAStack) {
+    std::string exe = build_from_description("computing", kComputingScript);
+    ASSERT_FALSE(exe.empty());
+    Outcome out = run_answering(exe, {"/S"}, "Compute test");
+    ASSERT_TRUE(out.exit.finished) << out.report;
+    EXPECT_EQ(out.boxes, Texts{"01234|55|first,second,third|error|5|00FF|123|-1"}) << out.report;
+    EXPECT_EQ(out.exit.code, 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -401,6 +402,145 @@ TEST(Assembler, PayloadBlocksBecomeBlockReferences) {
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_EQ(r.errors[0], "setup.toml:10: column 27: no payload file 'missing.txt'");
     EXPECT_TRUE(other.block_references.empty());
+}
+
+// A payload tree in memory for the file and files pseudo-instructions:
+// times by payload name, and one folder "tree".
+struct FakeSource {
+    std::map<std::string, int64_t> times = {
+        {"src/readme.txt", 0x01D5C1194B104BC0LL}, {"tree/a{1}.txt", 5}, {"tree/sub/b \"q\".txt", -1},
+        {"tree/\xE4\xB8\xAD.txt", 7}};
+    std::vector<SourceEntry> tree = {{"a{1}.txt", false}, {"sub", true}, {"sub/b \"q\".txt", false}};
+    std::vector<std::string> resolved;  // payload names, in resolution order
+    PayloadSource source;
+    PayloadResolver payloads;
+
+    FakeSource() {
+        source.time = [this](const std::string& name, int64_t& filetime, std::string& error) {
+            auto found = times.find(name);
+            if (found == times.end()) {
+                error = "cannot read the payload file '" + name + "'";
+                return false;
+            }
+            filetime = found->second;
+            return true;
+        };
+        source.tree = [this](const std::string& name, std::vector<SourceEntry>& entries, std::string& error) {
+            if (name != "tree") {
+                error = "cannot read the payload folder '" + name + "'";
+                return false;
+            }
+            entries = tree;
+            return true;
+        };
+        payloads = [this](const std::string& name, size_t& payload, std::string& error) {
+            if (!times.count(name)) {
+                error = "no payload '" + name + "'";
+                return false;
+            }
+            resolved.push_back(name);
+            payload = 0;
+            return true;
+        };
+    }
+};
+
+TEST(Assembler, FileAndFilesBecomeExtractAndCreateDirectoryEntries) {
+    FakeSource fake;
+    DataBlockModel m;
+    m.add_payload({1});
+    AssembleResult r = assemble(
+        "start: file \"src/readme.txt\"\n"
+        "       file \"src/readme.txt\", \"{install_dir}\\doc\\read.txt\", overwrite=if_newer\n"
+        "docs:  files \"tree/\", \"doc/en\\\", never\n"
+        "       files \"tree\"\n"
+        "       jump docs\n"
+        "       end\n",
+        m, kFile, kFirstLine, windows_1252(), fake.payloads, &fake.source);
+    ASSERT_TRUE(r.ok()) << joined(r.errors);
+    struct Expected {
+        int32_t opcode;
+        int32_t p0;
+        std::string name;
+        int32_t time_low, time_high;
+    };
+    const Expected expected[] = {
+        {21, 0, "readme.txt", 0x4B104BC0, 0x01D5C119},
+        {21, 3, "\xF1\\doc\\read.txt", 0x4B104BC0, 0x01D5C119},
+        {14, 0, "\xF2\\doc\\en", 0, 0},
+        {21, 1, "doc\\en\\a{1}.txt", 5, 0},  // braces of a file name are letters
+        {14, 0, "\xF2\\doc\\en\\sub", 0, 0},
+        {21, 1, "doc\\en\\sub\\b \"q\".txt", -1, -1},
+        {21, 0, "a{1}.txt", 5, 0},
+        {14, 0, "\xF2\\sub", 0, 0},
+        {21, 0, "sub\\b \"q\".txt", -1, -1},
+    };
+    ASSERT_EQ(m.entries.size(), std::size(expected) + 2);
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const ScriptEntry& e = m.entries[i];
+        const Expected& x = expected[i];
+        EXPECT_EQ(e.opcode, x.opcode) << i;
+        EXPECT_EQ(e.p0 >= 0 ? pool_string(m, x.opcode == 14 ? e.p0 : e.p1) : "", x.name) << i;
+        if (x.opcode == 21) {
+            EXPECT_EQ(e.p0, x.p0) << i;
+            EXPECT_EQ(e.p3, x.time_low) << i;
+            EXPECT_EQ(e.p4, x.time_high) << i;
+        } else {
+            EXPECT_EQ(e.p1, 0) << i << ": the output folder stays";
+        }
+    }
+    // Labels before a pseudo-instruction mark its first entry.
+    EXPECT_EQ(r.labels.at("start"), 0);
+    EXPECT_EQ(r.labels.at("docs"), 2);
+    EXPECT_EQ(m.entries[9].opcode, 2);
+    EXPECT_EQ(m.entries[9].p0, 3);
+    EXPECT_EQ(r.lines[4], kFirstLine + 2);
+    EXPECT_EQ(r.lines[6], kFirstLine + 3);
+    EXPECT_EQ(fake.resolved, (std::vector<std::string>{"src/readme.txt", "src/readme.txt", "tree/a{1}.txt",
+                                                       "tree/sub/b \"q\".txt", "tree/a{1}.txt",
+                                                       "tree/sub/b \"q\".txt"}));
+    ASSERT_EQ(m.block_references.size(), 6u);
+    EXPECT_EQ(m.block_references[5].entry, 8u);
+    EXPECT_EQ(m.block_references[5].parameter, 2);
+}
+
+TEST(Assembler, FileAndFilesReportErrorsAtTheirOperands) {
+    struct Case {
+        const char* source;
+        const char* error;
+        bool with_source;
+    };
+    const Case cases[] = {
+        {"file\nend", "setup.toml:10: column 1: missing parameter 'source' of file", true},
+        {"file 12\nend", "setup.toml:10: column 6: expected the path of the payload file in double quotes", true},
+        {"file \"missing.txt\"\nend", "setup.toml:10: column 6: cannot read the payload file 'missing.txt'", true},
+        {"file \"src/\"\nend", "setup.toml:10: column 6: 'src/' names no file", true},
+        {"file \"src/readme.txt\", overwrite=sometimes\nend",
+         "setup.toml:10: column 34: unknown value 'sometimes' for parameter 'overwrite'", true},
+        {"files \"nothere\"\nend", "setup.toml:10: column 7: cannot read the payload folder 'nothere'", true},
+        {"files \"tree\", \"C:\\x\"\nend", "setup.toml:10: column 15: the target of files is a folder relative", true},
+        {"files \"tree\", \"{install_dir}\"\nend", "setup.toml:10: column 15: the target of files is a folder", true},
+        {"files \"tree\", 3\nend", "setup.toml:10: column 15: expected a folder name in double quotes", true},
+        {"file \"src/readme.txt\", \"x\", always, 4\nend", "setup.toml:10: column 37: too many parameters for file", true},
+        {"file \"src/readme.txt\"\nend", "setup.toml:10: column 6: no payload files can be named here", false},
+    };
+    for (const Case& c : cases) {
+        FakeSource fake;
+        DataBlockModel m;
+        AssembleResult r = assemble(c.source, m, kFile, kFirstLine, windows_1252(), fake.payloads,
+                                    c.with_source ? &fake.source : nullptr);
+        ASSERT_FALSE(r.ok()) << c.source;
+        EXPECT_EQ(r.errors[0].compare(0, std::string(c.error).size(), c.error), 0) << r.errors[0];
+        EXPECT_TRUE(m.entries.empty());
+    }
+    // A file name that the code page cannot hold is named in the message.
+    FakeSource fake;
+    fake.tree = {{"\xE4\xB8\xAD.txt", false}};
+    DataBlockModel m;
+    AssembleResult r = assemble("  files \"tree\"\nend", m, kFile, kFirstLine, windows_1252(), fake.payloads, &fake.source);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0], "setup.toml:10: column 9: file name '\xE4\xB8\xAD.txt': character \xE4\xB8\xAD (U+4E2D) has no "
+                           "equivalent in Windows-1252");
 }
 
 TEST(Assembler, EmptySourceAndCommentsOnlyGiveNoEntries) {

@@ -674,5 +674,24 @@ TEST(Compressor, OutputDoesNotDependOnTheThreadCount) {
     }
 }
 
+TEST(Compressor, ReportsProgressPerBlockWithoutChangingTheOutput) {
+    Bytes data = concat({random_bytes(700000, 23), periodic(900000, "xyz"), random_bytes(500000, 24)});
+    const size_t blocks = split_blocks(data.data(), data.size()).size();
+    ASSERT_GE(blocks, 3u);
+    Bytes plain = compress_stream(data.data(), data.size(), Framing::quillmar, 1);
+    for (unsigned threads : {1u, 3u}) {
+        std::vector<size_t> seen;
+        Bytes reported = compress_stream(data.data(), data.size(), Framing::quillmar, threads,
+                                         [&](size_t done, size_t total) {
+                                             EXPECT_EQ(total, data.size());
+                                             seen.push_back(done);
+                                         });
+        EXPECT_TRUE(reported == plain) << threads << " threads";
+        ASSERT_EQ(seen.size(), blocks) << threads << " threads";
+        for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
+        EXPECT_EQ(seen.back(), data.size());
+    }
+}
+
 }  // namespace
 }  // namespace quillmar

@@ -129,9 +129,13 @@ TEST(DataBlockWriter, UninstallerImageBlockCarriesItsOwnCrc) {
     m.patches = {{600, {'P', 'A', 'T', 'C', 'H'}}};
 
     Bytes stub(1500, 0x5A);
+    // The stub copy is as long as the part before the installer's FirstHeader,
+    // however far the installer pads its stub.
+    for (size_t alignment : {512, 2048}) {
+    SCOPED_TRACE(alignment);
     DataBlock block;
     std::string error;
-    ASSERT_TRUE(lay_out_data_block(m, stub, identity, block, error)) << error;
+    ASSERT_TRUE(lay_out_data_block(m, stub, identity, block, error, alignment)) << error;
     StreamView view{block.stream};
     InstallHeader h = view.record<InstallHeader>(0);
     ASSERT_GE(h.uninstaller_patch, 0);
@@ -149,8 +153,8 @@ TEST(DataBlockWriter, UninstallerImageBlockCarriesItsOwnCrc) {
     EXPECT_EQ(le32(image_block, 0), FH_CRC | FH_UNINSTALLER);
     EXPECT_EQ((size_t)first_header_total_length(image_block.data()), image_block.size());
 
-    // Its CRC holds for the patched stub copy (padded to 1536) followed by it.
-    Bytes written(1536, 0);
+    // Its CRC holds for the patched stub copy (padded to 1536 or 2048) followed by it.
+    Bytes written(alignment == 512 ? 1536 : 2048, 0);
     std::memcpy(written.data(), stub.data(), stub.size());
     std::memcpy(&written[600], "PATCH", 5);
     written.insert(written.end(), image_block.begin(), image_block.end());
@@ -167,6 +171,7 @@ TEST(DataBlockWriter, UninstallerImageBlockCarriesItsOwnCrc) {
     EXPECT_EQ(uh.entry_count, 1);
     uint32_t texts_length = le32(image_block, inner + 4 + inner_header + uh.page_text_table);
     EXPECT_EQ(texts_length, 12u);
+    }
 }
 
 TEST(DataBlockWriter, RefusesInconsistentModels) {

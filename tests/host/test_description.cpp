@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
-#include <set>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -163,6 +169,27 @@ TEST(Description, FillsHeaderSectionsLanguagesAndPayloads) {
     ASSERT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
 }
 
+// Every variant of English or French takes that language's built-in texts.
+TEST(Description, LanguageVariantsTakeTheBuiltInTexts) {
+    const struct {
+        int id;
+        const char* cancel;
+    } cases[] = {{2057, "Cancel"}, {3081, "Cancel"}, {2060, "Annuler"}, {3084, "Annuler"}};
+    for (const auto& c : cases) {
+        const std::string text = "script = '''\nend\n'''\n[[languages]]\nid = " + std::to_string(c.id) + "\n";
+        DataBlockModel m;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(load_description(text, "d.toml", ".", m, errors)) << c.id << ": " << joined(errors);
+        ASSERT_EQ(m.languages.size(), 1u);
+        EXPECT_EQ(m.languages[0].lang_id, c.id);
+        EXPECT_EQ(pool_string(m, m.languages[0].strings[LS_CANCEL]), c.cancel) << c.id;
+    }
+}
+
+// Pieces of the error descriptions: an empty script, and one language.
+#define S "script = '''\nend\n'''\n"
+#define L "[[languages]]\nid = 1033\n"
+
 TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
     struct Case {
         const char* toml;
@@ -201,6 +228,57 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
         {"script = '''\nend\n'''\n\xC3\xA9 = 1\n[[languages]]\nid = 1033\n",
          "d.toml:4: a character other than ASCII outside a string or comment"},
         {"a = \"\\\"\xCA\xA4\"\n\xCA\xA4\n", "d.toml:2: a character other than ASCII outside a string or comment"},
+        // header settings: types, values, unknown keys
+        {S "[installer]\ncrc = \"yes\"\n" L, "d.toml:5: crc must be true or false"},
+        {S "[installer]\ncrc = false\nforce_crc = true\n" L, "d.toml:6: force_crc needs crc = true"},
+        {S "[installer]\nlicense_background = \"#12345\"\n" L,
+         "d.toml:5: license_background must be a colour \"#RRGGBB\" or \"none\""},
+        {S "[installer]\nbackground_window = { top = \"#000000\" }\n" L,
+         "d.toml:5: background_window needs top and bottom colours"},
+        {S "[installer]\nbackground_window = { top = \"none\", bottom = \"#000000\" }\n" L,
+         "d.toml:5: background_window needs real top and bottom colours"},
+        {S "[installer]\nbackground_window = { top = \"#000000\", bottom = \"#000000\", txt = \"#FFFFFF\" }\n" L,
+         "d.toml:5: unknown setting 'txt' in background_window"},
+        {S "[installer]\ndetails_colours = \"#000000\"\n" L, "d.toml:5: details_colours must be a table"},
+        {S "[installer]\ninstall_dir_registry = { root = \"HKLM\", key = 'K', value = 'V', default = 'D' }\n" L,
+         "d.toml:5: unknown setting 'default' in install_dir_registry"},
+        {S "[installer]\ninstall_dir_registry = { root = \"HKXX\", key = 'K', value = 'V' }\n" L,
+         "d.toml:5: unknown registry root 'HKXX'"},
+        {"script = '''\ns: end\n'''\n[installer]\ninstall_types = [\"Full\"]\n[[sections]]\ncode = \"s\"\n"
+         "install_types = [0, 1]\n" L,
+         "d.toml:8: install type 1 is not among the 1 install_types of [installer]"},
+        {S "[[languages]]\nid = 1041\ncode_page = 932\n", "d.toml:6: code page 932 is not supported (supported: 1252)"},
+        {S "[[languages]]\nid = 1033\ncode_page = \"1252\"\n", "d.toml:6: code_page must be an integer"},
+        // payload files of the conveniences
+        {"script = '''\n  file \"files/none.txt\"\nend\n'''\n" L,
+         "d.toml:2: column 8: cannot read the payload file 'files/none.txt': No such file or directory"},
+        {"script = '''\n  files \"nothere\"\nend\n'''\n" L,
+         "d.toml:2: column 9: cannot read the payload folder 'nothere': it does not exist"},
+        {"script = '''\n  file \"files\"\nend\n'''\n" L,
+         "d.toml:2: column 8: cannot read the payload file 'files': it is a folder, not a file"},
+        // the uninstaller
+        {"script = '''\n  write_uninstaller \"u.exe\"\nend\n'''\n" L,
+         "d.toml:2: write_uninstaller needs an [uninstaller] table"},
+        {S L "[uninstaller]\nscript = '''\nend\n'''\n", "d.toml:6: [uninstaller] needs its code = \"label\""},
+        {S L "[uninstaller]\ncode = \"u\"\n", "d.toml:6: [uninstaller] script = '''...''' must be given"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[uninstaller.callbacks]\non_init = \"nope\"\n",
+         "d.toml:12: on_init: the script has no label 'nope'"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[uninstaller.callbacks]\non_verify_dir = \"u\"\n",
+         "d.toml:12: unknown callback 'on_verify_dir' in [uninstaller.callbacks]"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: write_uninstaller \"again.exe\"\nend\n'''\n",
+         "d.toml:9: the uninstaller cannot write an uninstaller"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[[uninstaller.languages]]\nid = 1033\n"
+             "texts = { next = \"x\" }\n",
+         "d.toml:13: unknown uninstaller language text 'next'"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[[uninstaller.languages]]\nid = 1036\n"
+             "texts = { caption = \"\xE4\xB8\xAD\" }\n",
+         "d.toml:13: caption, character 1: character \xE4\xB8\xAD (U+4E2D) has no equivalent in Windows-1252"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[[uninstaller.languages]]\nid = 1049\n",
+         "d.toml:11: uninstaller language 1049 has no built-in texts; its texts lack branding"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\npages = [\"license\"]\n",
+         "d.toml:11: unknown page (confirm)"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\ndefault_install_dir = 'C:\\x'\n",
+         "d.toml:11: unknown setting 'default_install_dir' in [uninstaller]"},
     };
     Files files("qm_description_errors");
     for (const Case& c : cases) {
@@ -218,10 +296,304 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
 }
 
 TEST(Description, RoleNamesAreUnique) {
-    std::vector<std::string> roles = language_text_roles();
-    std::set<std::string> unique(roles.begin(), roles.end());
-    EXPECT_EQ(unique.size(), roles.size());
-    EXPECT_EQ(roles.size(), (size_t)(LANG_STRING_COUNT - 1 + INSTALL_PAGE_TEXT_COUNT - 1));
+    // Every text has a role but dword 5 and the license text (from its file);
+    // an uninstaller has no pages 2 and 3, so dwords 10 and 11 go too.
+    for (bool un : {false, true}) {
+        std::vector<std::string> roles = language_text_roles(un);
+        std::set<std::string> unique(roles.begin(), roles.end());
+        EXPECT_EQ(unique.size(), roles.size());
+        EXPECT_EQ(roles.size(), un ? (size_t)(LANG_STRING_COUNT - 3 + UNINSTALL_PAGE_TEXT_COUNT)
+                                   : (size_t)(LANG_STRING_COUNT - 1 + INSTALL_PAGE_TEXT_COUNT - 1));
+    }
+}
+
+}  // namespace
+}  // namespace quillmar
+
+namespace quillmar {
+namespace {
+
+DataBlockModel loaded(const std::string& toml, const std::string& base_dir = "") {
+    DataBlockModel m;
+    std::vector<std::string> errors;
+    EXPECT_TRUE(load_description(toml, "d.toml", base_dir, m, errors)) << toml << "\n" << joined(errors);
+    return m;
+}
+
+TEST(Description, HeaderSettingsAndTheirDefaults) {
+    const uint32_t none = 0xFFFFFFFFu;
+    struct Case {
+        const char* installer;
+        std::function<void(const DataBlockModel&)> check;
+    };
+    const Case cases[] = {
+        {"", [&](const DataBlockModel& m) {
+             const InstallHeader& h = m.header;
+             EXPECT_EQ(m.image_flags, FH_CRC);
+             for (uint32_t c : {h.background_top_colour, h.background_bottom_colour, h.background_text_colour,
+                                h.list_background_colour, h.list_text_colour, h.license_background_colour})
+                 EXPECT_EQ(c, none);
+             EXPECT_EQ(h.unused_dword9, -1);
+             EXPECT_EQ(h.details_mode, 0);
+             EXPECT_EQ(h.misc_flags, 0);
+             EXPECT_EQ(h.progress_flags, 0);
+             EXPECT_EQ(h.silent, 0);
+             EXPECT_EQ(h.install_dir_reg_key, REF_NONE);
+             EXPECT_EQ(h.default_install_dir, REF_NONE);
+             EXPECT_EQ(h.install_type_names[0], REF_NONE);
+             EXPECT_EQ(h.uninstaller_patch, REF_NONE);
+             EXPECT_FALSE(m.uninstaller_model);
+             // Only the directory page.
+             const Language& en = m.languages[0];
+             EXPECT_GE(en.page_texts[PT_DIR_INTRO], 0);
+             EXPECT_EQ(en.page_texts[PT_COMPONENTS_INTRO], REF_NONE);
+             EXPECT_EQ(en.page_texts[PT_LICENSE_TEXT], REF_NONE);
+         }},
+        {"crc = false", [](const DataBlockModel& m) { EXPECT_EQ(m.image_flags, 0u); }},
+        {"force_crc = true\nsilent = true",
+         [](const DataBlockModel& m) { EXPECT_EQ(m.image_flags, FH_CRC | FH_FORCE_CRC | FH_SILENT); }},
+        {"background_window = { top = \"#102030\", bottom = \"#000080\" }", [&](const DataBlockModel& m) {
+             EXPECT_EQ(m.header.background_top_colour, 0x302010u);
+             EXPECT_EQ(m.header.background_bottom_colour, 0x800000u);
+             EXPECT_EQ(m.header.background_text_colour, none);
+         }},
+        {"background_window = { top = \"#000000\", bottom = \"#FFFFFF\", text = \"#ff8000\" }",
+         [](const DataBlockModel& m) { EXPECT_EQ(m.header.background_text_colour, 0x0080FFu); }},
+        {"details_colours = { text = \"#00FF00\" }", [&](const DataBlockModel& m) {
+             EXPECT_EQ(m.header.list_text_colour, 0x00FF00u);
+             EXPECT_EQ(m.header.list_background_colour, none);
+         }},
+        {"details_colours = { background = \"none\", text = -1 }", [&](const DataBlockModel& m) {
+             EXPECT_EQ(m.header.list_background_colour, none);
+             EXPECT_EQ(m.header.list_text_colour, none);
+         }},
+        {"license_background = \"#FFFFFF\"",
+         [](const DataBlockModel& m) { EXPECT_EQ(m.header.license_background_colour, 0xFFFFFFu); }},
+        {"skip_dir_page_if_valid = true\ndetails = \"none\"\ncoloured_progress = true", [](const DataBlockModel& m) {
+             EXPECT_EQ(m.header.misc_flags, MISC_SKIP_DIR_PAGE_IF_VALID);
+             EXPECT_EQ(m.header.details_mode, 2);
+             EXPECT_EQ(m.header.progress_flags, PROGRESS_COLOURED);
+         }},
+        {"pages = []", [](const DataBlockModel& m) { EXPECT_EQ(m.languages[0].page_texts[PT_DIR_INTRO], REF_NONE); }},
+        {"pages = [\"components\"]", [](const DataBlockModel& m) {
+             EXPECT_GE(m.languages[0].page_texts[PT_COMPONENTS_INTRO], 0);
+             EXPECT_EQ(m.languages[0].page_texts[PT_DIR_INTRO], REF_NONE);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.installer);
+        DataBlockModel m = loaded(std::string("script = '''\nend\n'''\n[installer]\n") + c.installer +
+                                  "\n[[languages]]\nid = 1033\n");
+        if (!m.languages.empty()) c.check(m);
+    }
+}
+
+const char* const kWithUninstaller = R"(script = '''
+core:   create_directory "{install_dir}", true
+        write_uninstaller "uninstall.exe"
+        end
+'''
+[installer]
+silent = true
+[[sections]]
+code = "core"
+[[languages]]
+id = 1033
+[[languages]]
+id = 1036
+texts = { caption = "Mon installation" }
+
+[uninstaller]
+crc = false
+details = "shown"
+auto_close = true
+no_root_dir = true
+details_colours = { background = "#000000" }
+code = "remove"
+script = '''
+init:   end
+remove: file "files/note.txt", "{temp}\note.txt"
+        delete_file "{install_dir}\uninstall.exe"
+        remove_directory "{install_dir}", true
+        end
+'''
+[uninstaller.callbacks]
+on_init = "init"
+on_success = "init"
+)";
+
+TEST(Description, UninstallerGetsItsOwnDataBlock) {
+    Files files("qm_description_uninstaller");
+    files.write("files/note.txt", "note");
+    DataBlockModel m = loaded(kWithUninstaller, files.dir.string());
+    ASSERT_TRUE(m.uninstaller_model);
+    const DataBlockModel& un = *m.uninstaller_model;
+    EXPECT_TRUE(un.uninstaller);
+    EXPECT_EQ(m.image_flags, FH_CRC | FH_SILENT);
+    EXPECT_EQ(m.uninstaller_flags, 0u);
+
+    const UninstallHeader& h = un.uninstall_header;
+    EXPECT_EQ(h.uninstall_code, 1);
+    EXPECT_EQ(h.uninstall_entry_count, 3);
+    EXPECT_EQ(h.on_init, 0);
+    EXPECT_EQ(h.on_success, 0);
+    EXPECT_EQ(h.on_cancel, REF_NONE);
+    EXPECT_EQ(h.misc_flags, MISC_AUTO_CLOSE | MISC_NO_ROOT_DIR);
+    EXPECT_EQ(h.details_mode, 1);
+    EXPECT_EQ(h.list_background_colour, 0u);
+    EXPECT_EQ(h.background_top_colour, 0xFFFFFFFFu);
+
+    // Its own entries, strings and payloads.
+    ASSERT_EQ(un.entries.size(), 5u);
+    EXPECT_EQ(un.entries[1].opcode, 21);
+    EXPECT_EQ(pool_string(un, un.entries[1].p1), "\xFB\\note.txt");
+    ASSERT_EQ(un.payloads.size(), 1u);
+    EXPECT_TRUE(m.payloads.empty());
+
+    // No languages of its own: the installer's, with the built-in uninstaller texts.
+    ASSERT_EQ(un.languages.size(), 2u);
+    const Language& en = un.languages[0];
+    const Language& fr = un.languages[1];
+    EXPECT_EQ(en.lang_id, 1033);
+    EXPECT_EQ(fr.lang_id, 1036);
+    ASSERT_EQ(en.page_texts.size(), (size_t)UNINSTALL_PAGE_TEXT_COUNT);
+    EXPECT_EQ(pool_string(un, en.strings[LS_CAPTION]), "Uninstall");
+    EXPECT_EQ(pool_string(un, fr.strings[LS_CAPTION]), "D\xFF\xE9sinstallation");  // expanded: escaped
+    EXPECT_EQ(pool_string(un, fr.page_texts[UPT_UNINSTALL]), "&D\xE9sinstaller");   // shown as stored
+    EXPECT_EQ(pool_string(un, en.page_texts[UPT_DIR_LABEL]), "Folder:");
+    EXPECT_GE(en.page_texts[UPT_CONFIRM_INTRO], 0);
+    EXPECT_EQ(pool_string(un, fr.strings[9]), " : Termin\xFF\xE9");
+    for (const Language* lang : {&en, &fr})
+        for (int i = 0; i < LANG_STRING_COUNT; ++i) {
+            if (i == LS_UNUSED_5 || i == 10 || i == 11) EXPECT_EQ(lang->strings[i], REF_NONE) << i;
+            else EXPECT_GE(lang->strings[i], 0) << lang->lang_id << " role " << i;
+        }
+
+    // Laid out: the image block after the patch block is an uninstaller
+    // data block without CRC, holding this header.
+    DataBlock block;
+    std::string error;
+    ASSERT_TRUE(lay_out_data_block(m, Bytes(1500, 0x5A), [](const Bytes& b) { return b; }, block, error)) << error;
+    InstallHeader ih;
+    std::memcpy(&ih, &block.stream[4], sizeof ih);
+    ASSERT_GE(ih.uninstaller_patch, 0);
+    const size_t base = 4 + (size_t)block.header_length;
+    const size_t patch_at = base + (size_t)ih.uninstaller_patch;
+    EXPECT_EQ(ih.uninstaller_patch_length, 4);  // no patches: the count alone
+    const size_t image_at = patch_at + 4 + (size_t)ih.uninstaller_patch_length;
+    uint32_t image_length;
+    std::memcpy(&image_length, &block.stream[image_at], 4);
+    const uint8_t* image = &block.stream[image_at + 4];
+    EXPECT_EQ(first_header_total_length(image), (int32_t)image_length);
+    uint32_t flags;
+    std::memcpy(&flags, image, 4);
+    EXPECT_EQ(flags, FH_UNINSTALLER);
+    UninstallHeader inner;
+    std::memcpy(&inner, image + 28 + 4, sizeof inner);
+    EXPECT_EQ(inner.uninstall_code, 1);
+    EXPECT_EQ(inner.uninstall_entry_count, 3);
+    EXPECT_EQ(inner.language_count, 2);
+    EXPECT_EQ(inner.entry_count, 5);
+
+    // Languages of its own replace the inherited ones; pages = [] drops the
+    // confirmation page.
+    std::string own = std::string(kWithUninstaller) +
+                      "[[uninstaller.languages]]\nid = 1036\ncode_page = 1252\ntexts = { caption = \"Retrait\" }\n";
+    own.replace(own.find("code = \"remove\""), 15, "code = \"remove\"\npages = []");
+    DataBlockModel m2 = loaded(own, files.dir.string());
+    ASSERT_TRUE(m2.uninstaller_model);
+    ASSERT_EQ(m2.uninstaller_model->languages.size(), 1u);
+    const Language& only = m2.uninstaller_model->languages[0];
+    EXPECT_EQ(only.lang_id, 1036);
+    EXPECT_EQ(pool_string(*m2.uninstaller_model, only.strings[LS_CAPTION]), "Retrait");
+    EXPECT_EQ(only.page_texts[UPT_CONFIRM_INTRO], REF_NONE);
+    EXPECT_GE(only.page_texts[UPT_UNINSTALL], 0);
+}
+
+// The payload tree of the convenience tests, created in the order given.
+void make_app(Files& files, bool reversed) {
+    std::vector<std::pair<std::string, std::string>> tree = {
+        {"app/one.bin", "1"}, {"app/doc/k.bin", std::string(1024, 'k')}, {"app/doc/big.bin", std::string(1025, 'b')}};
+    if (reversed) std::reverse(tree.begin(), tree.end());
+    std::filesystem::remove_all(files.dir / "app");
+    for (const auto& f : tree) {
+        std::filesystem::create_directories((files.dir / f.first).parent_path());
+        files.write(f.first, f.second);
+    }
+    // one.bin: 2020-01-02 03:04:05.5 UTC; the others a day later.
+    for (const auto& f : tree) {
+        const long seconds = f.first == "app/one.bin" ? 1577934245 : 1577934245 + 86400;
+        struct timespec times[2] = {{seconds, 500000000}, {seconds, 500000000}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (files.dir / f.first).c_str(), times, 0), 0);
+    }
+}
+
+TEST(Description, ConveniencesStoreFileTimesAndComputeSectionSizes) {
+    const char* toml = R"(script = '''
+all:    create_directory "{install_dir}", true
+        files "app"
+        end
+two:    file "app/one.bin", "first.bin"
+        extract_file always, "big.bin", "app/doc/big.bin"
+        end
+fixed:  files "app/doc"
+        end
+empty:  end
+'''
+[[sections]]
+name = "All"
+code = "all"
+[[sections]]
+name = "Two"
+code = "two"
+[[sections]]
+name = "Fixed"
+code = "fixed"
+size_kb = 99
+[[sections]]
+name = "Empty"
+code = "empty"
+[[languages]]
+id = 1033
+)";
+    Files files("qm_description_conveniences");
+    make_app(files, false);
+    DataBlockModel m = loaded(toml, files.dir.string());
+    ASSERT_EQ(m.sections.size(), 4u);
+    // Sizes round each file up to whole KB: 1 + 1024 + 1025 bytes are 1 + 1 + 2 KB.
+    EXPECT_EQ(m.sections[0].size_kb, 4);
+    EXPECT_EQ(m.sections[1].size_kb, 3);
+    EXPECT_EQ(m.sections[2].size_kb, 99);
+    EXPECT_EQ(m.sections[3].size_kb, 0);
+    EXPECT_EQ(m.sections[0].entry_count, 5);
+
+    struct Expected {
+        int32_t opcode;
+        const char* name;
+    };
+    const Expected all[] = {{14, "\xF1"}, {21, "one.bin"}, {14, "\xF2\\doc"}, {21, "doc\\big.bin"}, {21, "doc\\k.bin"}};
+    for (size_t i = 0; i < std::size(all); ++i) {
+        const ScriptEntry& e = m.entries[i];
+        EXPECT_EQ(e.opcode, all[i].opcode) << i;
+        EXPECT_EQ(pool_string(m, e.opcode == 14 ? e.p0 : e.p1), all[i].name) << i;
+    }
+    EXPECT_EQ(m.entries[1].p3, (int32_t)0x4B104BC0);
+    EXPECT_EQ(m.entries[1].p4, 0x01D5C119);
+    EXPECT_EQ(m.entries[6].p3, (int32_t)0x4B104BC0);  // file "app/one.bin" too
+    EXPECT_EQ(m.entries[3].p3, 0x757A0BC0);  // a day later
+    EXPECT_EQ(m.entries[3].p4, 0x01D5C1E2);
+    EXPECT_EQ(pool_string(m, m.entries[6].p1), "first.bin");
+    EXPECT_EQ(m.entries[7].p3, -1);  // a plain extract_file stores no time
+    // A file named twice is stored once.
+    EXPECT_EQ(m.payloads.size(), 3u);
+
+    // The same tree made in another order gives the same model.
+    make_app(files, true);
+    DataBlockModel again = loaded(toml, files.dir.string());
+    ASSERT_EQ(again.entries.size(), m.entries.size());
+    EXPECT_EQ(std::memcmp(again.entries.data(), m.entries.data(), m.entries.size() * sizeof(ScriptEntry)), 0);
+    EXPECT_EQ(again.pool.bytes(), m.pool.bytes());
+    EXPECT_EQ(again.payloads, m.payloads);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "builder/assembler.h"
 #include "builder/compressor.h"
 #include "builder/datablock_writer.h"
 #include "datablock/header_view.h"
@@ -19,6 +21,7 @@
 #include "engine/varslots.h"
 #include "startup/startup.h"
 #include "tests/windows/driver_process.h"
+#include "ui/components_page.h"
 #include "ui/message_box.h"
 
 namespace engine_test {
@@ -32,8 +35,9 @@ using win_test::temp_path;
 // The text of the invalid-instruction message in the scripts below.
 inline const char* invalid_text() { return "Installation corrompue: instruction invalide"; }
 
-// Entries and strings are set up by the test; load() builds the installer,
-// loads it and makes its one language the current one.
+// Entries and strings are set up by the test (or assembled from script text
+// with load_script); load() builds the installer, loads it and makes its one
+// language the current one.
 class Script : public ::testing::Test {
 protected:
     Script() { model_.languages = {quillmar::Language(1033)}; }
@@ -69,6 +73,30 @@ protected:
         current_page_texts = page_texts_.data();
     }
 
+    // Assembles `source` after the entries set up so far, then loads the
+    // installer. Call it through ASSERT_NO_FATAL_FAILURE.
+    void load_script(const std::string& source) {
+        quillmar::AssembleResult result = quillmar::assemble(source, model_, "test.qms", 1);
+        std::string errors;
+        for (const std::string& e : result.errors) errors += e + "\n";
+        ASSERT_TRUE(result.ok()) << errors;
+        labels_ = result.labels;
+        load();
+    }
+
+    // Entry index of a label of the assembled script.
+    int32_t label(const std::string& name) {
+        auto found = labels_.find(name);
+        if (found == labels_.end()) {
+            ADD_FAILURE() << "no label " << name;
+            return -1;
+        }
+        return found->second;
+    }
+
+    // Runs the code segment at a label without a progress window.
+    int32_t run(const std::string& name) { return run_code_segment(script_entries, label(name), nullptr); }
+
     void TearDown() override {
         current_language = nullptr;
         current_page_texts = nullptr;
@@ -81,7 +109,20 @@ protected:
         progress_count = progress_total = 0;
         entry_fault = 0;
         all_users_flag = 0;
+        auto_close_flag = 0;
         temp_directory[0] = 0;
+        quit_count = 0;
+        reboot_flag = 0;
+        detail_output_flags = 3;
+        components_page_window = nullptr;
+        current_main_window = nullptr;
+        while (StackNode* top = string_stack) {
+            string_stack = top->next;
+            GlobalFree(top);
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
     }
 
     quillmar::DataBlockModel model_;
@@ -89,6 +130,7 @@ protected:
     std::vector<int32_t> page_texts_;
     std::string path_;
     int32_t last_string_ = -1;
+    std::map<std::string, int32_t> labels_;
 };
 
 // Driver commands that answer `count` message boxes with the given caption

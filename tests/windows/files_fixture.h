@@ -150,7 +150,6 @@ protected:
     void TearDown() override {
         SetCurrentDirectoryA(saved_cwd_.c_str());
         if (!dir_.empty()) remove_tree(dir_);
-        reboot_flag = 0;
         Script::TearDown();
     }
 
@@ -159,7 +158,8 @@ protected:
         return payloads_[name];
     }
 
-    // Assembles the script (its payloads added before) and loads it.
+    // Assembles the script (its payloads added before) and loads it, with
+    // OutputDir in the work directory. Call it through ASSERT_NO_FATAL_FAILURE.
     void assemble(const std::string& source) {
         quillmar::PayloadResolver resolver = [this](const std::string& name, size_t& payload, std::string& error) {
             auto it = payloads_.find(name);
@@ -180,17 +180,9 @@ protected:
         lstrcpyA(var_slots[VAR_OUTPUT_DIR], dir_.c_str());
     }
 
-    int32_t at(const std::string& label) {
-        auto it = labels_.find(label);
-        EXPECT_NE(it, labels_.end()) << label;
-        return it == labels_.end() ? -1 : it->second;
-    }
-    int32_t run(const std::string& label) { return run_code_segment(script_entries, at(label), nullptr); }
-
     std::string path(const std::string& name) const { return dir_ + "\\" + name; }
 
     win_test::DetailCapture details_;
-    std::map<std::string, int32_t> labels_;
     std::map<std::string, size_t> payloads_;
     std::string dir_, saved_cwd_;
 };

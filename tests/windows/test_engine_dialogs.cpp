@@ -1,9 +1,13 @@
-// Message boxes of the engine, answered by the driver program: opcodes
-// outside the instruction set (each shows the invalid-instruction message and
-// aborts the code segment, with the stub's own instruction table), and the
-// questions and messages of file extraction.
+// Message boxes of the engine, answered by the driver program: the
+// invalid-instruction message with the stub's own instruction table, for
+// opcodes outside the instruction set and for the instructions that take that
+// path on a malformed entry or an endless call (each case shows the message
+// and aborts the code segment); and the questions and messages of file
+// extraction.
 #include "engine_fixture.h"
 
+#include <atomic>
+#include <iterator>
 #include <thread>
 
 #include "engine/instructions.h"
@@ -55,6 +59,61 @@ TEST_F(InvalidOpcodes, ShowTheMessageAndAbort) {
     EXPECT_EQ(engine_test::occurrences(output, "button: "), boxes) << "OK is the only button\n" << output;
 }
 
+class MalformedFlow : public engine_test::Script {};
+
+std::vector<std::string> stack_texts() {
+    std::vector<std::string> out;
+    for (StackNode* n = string_stack; n; n = n->next) out.push_back(n->text);
+    return out;
+}
+
+TEST_F(MalformedFlow, DeepExchangeAndEndlessCallsShowTheMessage) {
+    if (engine_test::env("QM_DRIVER_EXE").empty()) GTEST_SKIP() << "QM_DRIVER_EXE names no driver";
+    ASSERT_NO_FATAL_FAILURE(load_script(
+        "two:      stack \"a\"\n"
+        "          stack \"b\"\n"
+        "          end\n"
+        "deep:     stack exchange=2\n"
+        "          copy_string $var0, \"never\"\n"
+        "          end\n"
+        "backward: stack exchange=-1\n"
+        "          end\n"
+        "self:     call self\n"
+        "          end\n"));
+    lstrcpyA(caption, kCaption);
+    struct Case {
+        const char* segment;
+        bool with_stack;
+    };
+    const Case cases[] = {
+        {"deep", true},       // two nodes: the walk meets the end of the stack
+        {"deep", false},      // no node at all
+        {"backward", true},   // a negative depth names no node
+        {"self", false},      // the nesting limit ends the recursion
+    };
+    engine_test::Driver driver(engine_test::press_ok_on_boxes(kCaption, kThisProgram, (int)std::size(cases)));
+    for (const Case& c : cases) {
+        while (StackNode* top = string_stack) {
+            string_stack = top->next;
+            GlobalFree(top);
+        }
+        if (c.with_stack) {
+            EXPECT_EQ(run("two"), 0);
+        }
+        const std::vector<std::string> before = stack_texts();
+        EXPECT_EQ(run(c.segment), RESULT_ABORT) << c.segment;
+        EXPECT_EQ(stack_texts(), before) << c.segment;
+        EXPECT_EQ(call_depth, 0) << c.segment;
+    }
+    EXPECT_STREQ(var_slots[0], "");
+    std::string output;
+    EXPECT_EQ(driver.finish(output), 0u) << output;
+    const size_t boxes = std::size(cases);
+    EXPECT_EQ(engine_test::occurrences(output, std::string("text: ") + engine_test::invalid_text() + "\n"), boxes)
+        << output;
+    EXPECT_EQ(engine_test::occurrences(output, "button: OK\n"), boxes) << output;
+}
+
 // ---- File extraction --------------------------------------------------------------
 
 const char kFilesCaption[] = "Moteur: fichiers";
@@ -77,15 +136,69 @@ HWND shown_box(const std::string& title) {
     return nullptr;
 }
 
-// Polls for up to 20 s; false when the condition never held.
-template <typename Condition>
-bool within_20s(Condition condition) {
-    for (int i = 0; i < 400; ++i) {
-        if (condition()) return true;
-        Sleep(50);
+// Once the driver has ended, answers with `button` every box with the title
+// that is still shown: a driver that failed half-way makes the test fail
+// instead of leaving it waiting for a user.
+class LeftoverBoxes {
+public:
+    LeftoverBoxes(const engine_test::Driver& driver, const std::string& title, int button) {
+        DuplicateHandle(GetCurrentProcess(), driver.process.hProcess, GetCurrentProcess(), &driver_, SYNCHRONIZE,
+                        FALSE, 0);
+        thread_ = std::thread([this, title, button] {
+            while (driver_ && !stop_) {
+                if (WaitForSingleObject(driver_, 50) != WAIT_OBJECT_0) continue;
+                if (HWND box = shown_box(title)) PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                Sleep(50);
+            }
+        });
     }
-    return false;
-}
+    ~LeftoverBoxes() {
+        stop_ = true;
+        thread_.join();
+        if (driver_) CloseHandle(driver_);
+    }
+
+private:
+    HANDLE driver_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Counts the dialog windows this thread creates while it exists (message
+// boxes, here) and lets go of a file when the second one is created: the
+// first question was then asked while the file was held, the second is
+// answered after it was let go.
+class ReleaseAtSecondBox {
+public:
+    explicit ReleaseAtSecondBox(HANDLE file) {
+        file_ = file;
+        boxes_ = 0;
+        hook_ = SetWindowsHookExA(WH_CBT, on_cbt, nullptr, GetCurrentThreadId());
+    }
+    ~ReleaseAtSecondBox() {
+        UnhookWindowsHookEx(hook_);
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+    bool hooked() const { return hook_ != nullptr; }
+    int boxes() const { return boxes_; }
+
+private:
+    static LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
+        char name[16] = "";
+        if (code == HCBT_CREATEWND && GetClassNameA((HWND)wparam, name, sizeof(name)) && !lstrcmpA(name, "#32770") &&
+            ++boxes_ == 2 && file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+        }
+        return CallNextHookEx(nullptr, code, wparam, lparam);
+    }
+    static HANDLE file_;
+    static int boxes_;
+    HHOOK hook_ = nullptr;
+};
+HANDLE ReleaseAtSecondBox::file_ = INVALID_HANDLE_VALUE;
+int ReleaseAtSecondBox::boxes_ = 0;
 
 class ExtractQuestions : public files_test::FileScript {
 protected:
@@ -107,9 +220,9 @@ TEST_F(ExtractQuestions, AbortRetryIgnoreWhenTheFileCannotBeOpened) {
     files_test::write_text(target, "old");
     lstrcpyA(var_slots[1], name.c_str());
     lstrcpyA(var_slots[0], "the script's own");
-    const std::string released = std::string(kFilesCaption) + " (released)";
     engine_test::Driver driver(answer_box(kFilesCaption, IDIGNORE) + " : " + answer_box(kFilesCaption, IDABORT) +
-                               " : " + answer_box(kFilesCaption, IDRETRY) + " : " + answer_box(released, IDRETRY));
+                               " : " + answer_box(kFilesCaption, IDRETRY) + " : " + answer_box(kFilesCaption, IDRETRY));
+    LeftoverBoxes leftovers(driver, kFilesCaption, IDABORT);
 
     HANDLE holder = files_test::hold(target);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
@@ -126,22 +239,16 @@ TEST_F(ExtractQuestions, AbortRetryIgnoreWhenTheFileCannotBeOpened) {
     EXPECT_STREQ(var_slots[0], "the script's own");
     EXPECT_EQ(files_test::read_text(target), "old");
 
-    // Retry while the file is still held asks again; once this test has let
-    // go of it (and marked the second question so), Retry writes the file.
-    bool let_go = false;
-    std::thread releaser([&] {
-        HWND first = nullptr, second = nullptr;
-        if (!within_20s([&] { return (first = shown_box(kFilesCaption)) != nullptr; })) return;
-        if (!within_20s([&] { return !IsWindow(first); })) return;
-        if (!within_20s([&] { return (second = shown_box(kFilesCaption)) != nullptr; })) return;
-        CloseHandle(holder);
-        let_go = true;
-        SetWindowTextA(second, released.c_str());
-    });
-    EXPECT_EQ(run("always"), 0);
-    releaser.join();
-    if (!let_go) CloseHandle(holder);
-    EXPECT_TRUE(let_go) << "the question was not asked twice";
+    // Retry while the file is still held asks again; the file is let go as
+    // the second question comes, and Retry then writes it.
+    int boxes = 0;
+    {
+        ReleaseAtSecondBox release(holder);
+        ASSERT_TRUE(release.hooked());
+        EXPECT_EQ(run("always"), 0);
+        boxes = release.boxes();
+    }
+    EXPECT_EQ(boxes, 2);
     EXPECT_EQ(error_count, 0);
     EXPECT_EQ(files_test::read_text(target), "new contents");
     EXPECT_EQ(details_.take(), std::vector<std::string>{"extract: " + name});
@@ -170,9 +277,10 @@ TEST_F(ExtractQuestions, WriteErrorAndDamagedDataEndTheSegment) {
     assemble("full:\n extract_file always, \"Z:\\dev\\full\", \"new\"\n end\n"
              "damaged:\n extract_file always, \"damaged.bin\", \"new\"\n end\n");
     // A block far past the end of the stream cannot be read.
-    script_entries[at("damaged")].p2 = 0x01000000;
+    script_entries[label("damaged")].p2 = 0x01000000;
     lstrcpyA(caption, kFilesCaption);
     engine_test::Driver driver(engine_test::press_ok_on_boxes(kFilesCaption, kThisProgram, 2));
+    LeftoverBoxes leftovers(driver, kFilesCaption, IDOK);
 
     EXPECT_EQ(run("full"), RESULT_ABORT);
     EXPECT_EQ(run("damaged"), RESULT_ABORT);

@@ -359,7 +359,7 @@ TEST_F(FileOps, IfFileExistsJumpsOnFilesDirectoriesAndPatterns) {
     assemble("probe:\n if_file_exists \"{var1}\", found, missing\nfound:\n end\nmissing:\n end\n");
     write_text(path("here.txt"), "");
     CreateDirectoryA(path("subdir").c_str(), nullptr);
-    const int32_t probe = at("probe"), found = at("found") + 1, missing = at("missing") + 1;
+    const int32_t probe = label("probe"), found = label("found") + 1, missing = label("missing") + 1;
     struct Case {
         std::string path;
         int32_t target;

@@ -1,0 +1,72 @@
+// An installer built from a description with an uninstaller, and the
+// uninstaller exactly as the installer's write_uninstaller writes it (the
+// stub copy, the patch records, the image block): both must pass their CRC
+// and load their header blocks under the stub.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "builder/description.h"
+#include "builder/image.h"
+#include "datablock/records.h"
+#include "tests/e2e/harness.h"
+
+namespace {
+
+using namespace e2e;
+
+uint32_t le32(const Bytes& b, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, &b[at], 4);
+    return v;
+}
+
+TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
+    const std::string dir = std::string(QM_E2E_FIXTURES) + "/with_uninstaller";
+    Bytes text;
+    std::string error;
+    ASSERT_TRUE(quillmar::read_file(dir + "/setup.toml", text, error)) << error;
+    quillmar::DataBlockModel model;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(quillmar::load_description(std::string(text.begin(), text.end()), "setup.toml", dir, model, errors))
+        << errors[0];
+
+    quillmar::DataBlock block;
+    ASSERT_TRUE(quillmar::lay_out_data_block(model, stub_bytes(), compress, block, error)) << error;
+    quillmar::ImageOptions options;
+    options.flags = model.image_flags;
+    options.header_length = block.header_length;
+    Bytes installer;
+    ASSERT_TRUE(quillmar::build_installer_image(stub_bytes(), compress(block.stream), options, installer, error));
+
+    // What write_uninstaller writes: the bytes before the FirstHeader, patched,
+    // then the image block that follows the patch block.
+    InstallHeader header;
+    std::memcpy(&header, &block.stream[4], sizeof header);
+    ASSERT_GE(header.uninstaller_patch, 0);
+    const size_t patch_at = 4 + (size_t)block.header_length + (size_t)header.uninstaller_patch;
+    const Bytes& s = block.stream;
+    Bytes uninstaller(installer.begin(), installer.begin() + (long)quillmar::first_header_offset(stub_bytes().size()));
+    size_t at = patch_at + 4;
+    for (uint32_t n = le32(s, at), i = 0; i < n; ++i) {
+        uint32_t length = le32(s, at + 4), offset = le32(s, at + 8);
+        ASSERT_LE((size_t)offset + length, uninstaller.size());
+        std::memcpy(&uninstaller[offset], &s[at + 12], length);
+        at += 8 + length;
+    }
+    const size_t image_at = patch_at + 4 + (size_t)header.uninstaller_patch_length;
+    const uint32_t image_length = le32(s, image_at);
+    uninstaller.insert(uninstaller.end(), s.begin() + (long)image_at + 4,
+                       s.begin() + (long)(image_at + 4 + image_length));
+
+    WineProcess install(write_installer("described-setup.exe", installer), {}, 60);
+    WineProcess uninstall(write_installer("described-uninstall.exe", uninstaller), {}, 60);
+    for (WineProcess* p : {&install, &uninstall}) {
+        Exit exit = p->wait(30);
+        ASSERT_TRUE(exit.finished) << p->exe_name() << ": "
+                                   << drive({"wait", "--title", "ERREUR TARK", "--exe", p->exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
+        EXPECT_EQ(exit.code, 0) << p->exe_name();
+    }
+}
+
+}  // namespace
