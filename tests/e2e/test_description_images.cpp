@@ -1,10 +1,14 @@
 // An installer built from a description with an uninstaller, and the
 // uninstaller exactly as the installer's write_uninstaller writes it (the
 // stub copy, the patch records, the image block): both must pass their CRC
-// and load their header blocks under the stub.
+// and load their header blocks under the stub, and a silent installation
+// must write that very uninstaller.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 
 #include "builder/description.h"
 #include "builder/image.h"
@@ -21,8 +25,13 @@ uint32_t le32(const Bytes& b, size_t at) {
     return v;
 }
 
-TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
-    const std::string dir = std::string(QM_E2E_FIXTURES) + "/with_uninstaller";
+const char kFixture[] = "/with_uninstaller";
+
+// The installer built from the fixture's description, and the uninstaller
+// that its write_uninstaller must write: the bytes before the FirstHeader,
+// patched, then the image block that follows the patch block.
+void build_fixture(Bytes& installer, Bytes& uninstaller) {
+    const std::string dir = std::string(QM_E2E_FIXTURES) + kFixture;
     Bytes text;
     std::string error;
     ASSERT_TRUE(quillmar::read_file(dir + "/setup.toml", text, error)) << error;
@@ -36,17 +45,14 @@ TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
     quillmar::ImageOptions options;
     options.flags = model.image_flags;
     options.header_length = block.header_length;
-    Bytes installer;
     ASSERT_TRUE(quillmar::build_installer_image(stub_bytes(), compress(block.stream), options, installer, error));
 
-    // What write_uninstaller writes: the bytes before the FirstHeader, patched,
-    // then the image block that follows the patch block.
     InstallHeader header;
     std::memcpy(&header, &block.stream[4], sizeof header);
     ASSERT_GE(header.uninstaller_patch, 0);
     const size_t patch_at = 4 + (size_t)block.header_length + (size_t)header.uninstaller_patch;
     const Bytes& s = block.stream;
-    Bytes uninstaller(installer.begin(), installer.begin() + (long)quillmar::first_header_offset(stub_bytes().size()));
+    uninstaller.assign(installer.begin(), installer.begin() + (long)quillmar::first_header_offset(stub_bytes().size()));
     size_t at = patch_at + 4;
     for (uint32_t n = le32(s, at), i = 0; i < n; ++i) {
         uint32_t length = le32(s, at + 4), offset = le32(s, at + 8);
@@ -58,6 +64,11 @@ TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
     const uint32_t image_length = le32(s, image_at);
     uninstaller.insert(uninstaller.end(), s.begin() + (long)image_at + 4,
                        s.begin() + (long)(image_at + 4 + image_length));
+}
+
+TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
+    Bytes installer, uninstaller;
+    ASSERT_NO_FATAL_FAILURE(build_fixture(installer, uninstaller));
 
     WineProcess install(write_installer("described-setup.exe", installer), {}, 60);
     WineProcess uninstall(write_installer("described-uninstall.exe", uninstaller), {}, 60);
@@ -67,6 +78,43 @@ TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
                                    << drive({"wait", "--title", "ERREUR TARK", "--exe", p->exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
         EXPECT_EQ(exit.code, 0) << p->exe_name();
     }
+}
+
+// A silent installation extracts the payload with the files' own times and
+// writes the uninstaller byte for byte as the builder laid it out.
+TEST(DescriptionImages, SilentInstallWritesTheFilesAndTheUninstaller) {
+    Bytes installer, expected;
+    ASSERT_NO_FATAL_FAILURE(build_fixture(installer, expected));
+    const std::string target = "C:\\qm-e2e-with-uninstaller";
+    const std::filesystem::path installed = drive_c_path(target);
+    std::filesystem::remove_all(installed);
+
+    WineProcess install(write_installer("silent-setup.exe", installer), {"/S", "/D=" + target}, 60);
+    const Exit exit = install.wait(50);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+
+    const std::filesystem::path app = std::filesystem::path(QM_E2E_FIXTURES) / (kFixture + 1) / "app";
+    for (const char* name : {"readme.txt", "doc/guide.txt"}) {
+        SCOPED_TRACE(name);
+        Bytes want, got;
+        std::string error;
+        ASSERT_TRUE(quillmar::read_file((app / name).string(), want, error)) << error;
+        ASSERT_TRUE(quillmar::read_file((installed / name).string(), got, error)) << error;
+        EXPECT_EQ(got, want);
+        // The stored time has the platform's 100 ns steps.
+        struct stat source{}, copy{};
+        ASSERT_EQ(stat((app / name).c_str(), &source), 0);
+        ASSERT_EQ(stat((installed / name).c_str(), &copy), 0);
+        EXPECT_EQ(copy.st_mtim.tv_sec, source.st_mtim.tv_sec);
+        EXPECT_EQ(copy.st_mtim.tv_nsec, source.st_mtim.tv_nsec / 100 * 100);
+    }
+    Bytes written;
+    std::string error;
+    ASSERT_TRUE(quillmar::read_file((installed / "uninstall.exe").string(), written, error)) << error;
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected) << "the uninstaller differs from the one the builder laid out";
+    std::filesystem::remove_all(installed);
 }
 
 }  // namespace
