@@ -17,6 +17,9 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     wine64 wine xvfb xauth imagemagick
     libtomlplusplus-dev libbz2-dev bzip2 lbzip2 7zip osslsigncode
+    # the Japanese locale, under which Wine runs the code page 932 tests and
+    # stores their double-byte file names
+    locales-all
 )
 
 deps() {
