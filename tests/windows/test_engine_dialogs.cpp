@@ -1,12 +1,15 @@
-// The invalid-instruction message with the stub's own instruction table, for
-// opcodes outside the instruction set and for the instructions that take that
-// path on a malformed entry or an endless call: each case shows the message
-// (answered by the driver program) and aborts the code segment.
+// Message boxes of the engine, answered by the driver program: opcodes
+// outside the instruction set and the instructions that take the
+// invalid-instruction path on a malformed entry or an endless call (each shows
+// the message and aborts the code segment, with the stub's own instruction
+// table), and the questions and messages of file extraction.
 #include "engine_fixture.h"
 
 #include <iterator>
+#include <thread>
 
 #include "engine/instructions.h"
+#include "tests/windows/files_fixture.h"
 
 namespace {
 
@@ -107,6 +110,138 @@ TEST_F(MalformedFlow, DeepExchangeAndEndlessCallsShowTheMessage) {
     EXPECT_EQ(engine_test::occurrences(output, std::string("text: ") + engine_test::invalid_text() + "\n"), boxes)
         << output;
     EXPECT_EQ(engine_test::occurrences(output, "button: OK\n"), boxes) << output;
+}
+
+// ---- File extraction --------------------------------------------------------------
+
+const char kFilesCaption[] = "Moteur: fichiers";
+
+// Driver commands for one box with this title: describe it, press the
+// button with this identifier, wait until it has gone.
+std::string answer_box(const std::string& title, int button) {
+    return "wait --title \"" + title + "\" --class #32770 --exe " + kThisProgram +
+           " --timeout 20000 : msgbox : press --id " + std::to_string(button) + " : gone --timeout 5000";
+}
+
+// A message box of this process with the title, shown now; or null.
+HWND shown_box(const std::string& title) {
+    for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", title.c_str()); w;
+         w = FindWindowExA(nullptr, w, "#32770", title.c_str())) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(w)) return w;
+    }
+    return nullptr;
+}
+
+// Polls for up to 20 s; false when the condition never held.
+template <typename Condition>
+bool within_20s(Condition condition) {
+    for (int i = 0; i < 400; ++i) {
+        if (condition()) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+class ExtractQuestions : public files_test::FileScript {
+protected:
+    void SetUp() override {
+        if (engine_test::env("QM_DRIVER_EXE").empty()) GTEST_SKIP() << "QM_DRIVER_EXE names no driver";
+        FileScript::SetUp();
+    }
+    void TearDown() override {
+        caption[0] = 0;
+        FileScript::TearDown();
+    }
+};
+
+TEST_F(ExtractQuestions, AbortRetryIgnoreWhenTheFileCannotBeOpened) {
+    payload("new", "new contents");
+    assemble("always:\n extract_file always, \"{var1}\", \"new\"\n end\n");
+    lstrcpyA(caption, kFilesCaption);
+    const std::string name = "busy.dll", target = path(name);
+    files_test::write_text(target, "old");
+    lstrcpyA(var_slots[1], name.c_str());
+    lstrcpyA(var_slots[0], "the script's own");
+    const std::string released = std::string(kFilesCaption) + " (released)";
+    engine_test::Driver driver(answer_box(kFilesCaption, IDIGNORE) + " : " + answer_box(kFilesCaption, IDABORT) +
+                               " : " + answer_box(kFilesCaption, IDRETRY) + " : " + answer_box(released, IDRETRY));
+
+    HANDLE holder = files_test::hold(target);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // Ignore: skipped with an error.
+    EXPECT_EQ(run("always"), 0);
+    EXPECT_EQ(error_count, 1);
+    EXPECT_EQ(details_.take(), std::vector<std::string>{});
+    EXPECT_STREQ(var_slots[0], "the script's own");
+    // Abort: the code segment ends, naming the file it could not write.
+    error_count = 0;
+    EXPECT_EQ(run("always"), RESULT_ABORT);
+    EXPECT_EQ(error_count, 0);
+    EXPECT_EQ(details_.take(), std::vector<std::string>{"cannot write: " + target});
+    EXPECT_STREQ(var_slots[0], "the script's own");
+    EXPECT_EQ(files_test::read_text(target), "old");
+
+    // Retry while the file is still held asks again; once this test has let
+    // go of it (and marked the second question so), Retry writes the file.
+    bool let_go = false;
+    std::thread releaser([&] {
+        HWND first = nullptr, second = nullptr;
+        if (!within_20s([&] { return (first = shown_box(kFilesCaption)) != nullptr; })) return;
+        if (!within_20s([&] { return !IsWindow(first); })) return;
+        if (!within_20s([&] { return (second = shown_box(kFilesCaption)) != nullptr; })) return;
+        CloseHandle(holder);
+        let_go = true;
+        SetWindowTextA(second, released.c_str());
+    });
+    EXPECT_EQ(run("always"), 0);
+    releaser.join();
+    if (!let_go) CloseHandle(holder);
+    EXPECT_TRUE(let_go) << "the question was not asked twice";
+    EXPECT_EQ(error_count, 0);
+    EXPECT_EQ(files_test::read_text(target), "new contents");
+    EXPECT_EQ(details_.take(), std::vector<std::string>{"extract: " + name});
+    EXPECT_STREQ(var_slots[0], "the script's own");
+
+    std::string output;
+    EXPECT_EQ(driver.finish(output), 0u) << output;
+    // Every question shows the full target path through its UserVar 0 code,
+    // with the stop icon and the three buttons.
+    EXPECT_EQ(engine_test::occurrences(output, "text: Cannot write " + files_test::backslashes(target) + ".\n"), 4u)
+        << output;
+    EXPECT_EQ(engine_test::occurrences(output, "icon: yes"), 4u) << output;
+    for (const char* button : {"Abort", "Retry", "Ignore"})
+        EXPECT_EQ(engine_test::occurrences(output, std::string("button: &") + button + "\n") +
+                      engine_test::occurrences(output, std::string("button: ") + button + "\n"),
+                  4u)
+            << button << "\n"
+            << output;
+    EXPECT_EQ(engine_test::occurrences(output, "button: "), 12u) << output;
+}
+
+TEST_F(ExtractQuestions, WriteErrorAndDamagedDataEndTheSegment) {
+    payload("new", "new contents");
+    // Z:\dev\full opens like a file and refuses every byte written to it,
+    // as a full disk does.
+    assemble("full:\n extract_file always, \"Z:\\dev\\full\", \"new\"\n end\n"
+             "damaged:\n extract_file always, \"damaged.bin\", \"new\"\n end\n");
+    // A block far past the end of the stream cannot be read.
+    script_entries[at("damaged")].p2 = 0x01000000;
+    lstrcpyA(caption, kFilesCaption);
+    engine_test::Driver driver(engine_test::press_ok_on_boxes(kFilesCaption, kThisProgram, 2));
+
+    EXPECT_EQ(run("full"), RESULT_ABORT);
+    EXPECT_EQ(run("damaged"), RESULT_ABORT);
+    EXPECT_EQ(error_count, 0);
+    EXPECT_EQ(details_.take(), (std::vector<std::string>{"extract: Z:\\dev\\full", "extract: damaged.bin"}));
+
+    std::string output;
+    EXPECT_EQ(driver.finish(output), 0u) << output;
+    EXPECT_EQ(engine_test::occurrences(output, "text: Write error: Z:\\\\dev\\\\full\n"), 1u) << output;
+    EXPECT_EQ(engine_test::occurrences(output, "text: The installer is damaged.\n"), 1u) << output;
+    EXPECT_EQ(engine_test::occurrences(output, "icon: yes"), 2u) << output;
+    EXPECT_EQ(engine_test::occurrences(output, "button: OK\n"), 2u) << output;
 }
 
 }  // namespace
