@@ -228,7 +228,7 @@ TEST(SilentLanguage, ChoosesByUserLanguageAndLangId) {
     } cases[] = {
         {"exact_match_not_first", nullptr, {1036, 1033}, "end", "1033"},
         {"primary_language_pass", nullptr, {1036, 2057}, "end", "2057"},
-        {"no_match_takes_first", nullptr, {1036, 1031}, "end", "1036"},
+        {"no_match_takes_first", nullptr, {2060, 1036}, "end", "2060"},
         {"french_user_primary_pass", "fr_FR.UTF-8", {1033, 2060}, "end", "2060"},
         {"french_user_exact", "fr_FR.UTF-8", {1033, 2060, 1036}, "end", "1036"},
         {"init_switches_language", nullptr, {1033, 1036}, "copy_string $lang_id, \"1036\"", "1036"},
