@@ -1,8 +1,8 @@
 #include "engine/instructions.h"
 
-#include "engine/ops_files.h"
 #include "engine/ops_flow.h"
 #include "engine/ops_handles.h"
+#include "engine/ops_files.h"
 #include "engine/ops_system.h"
 
 // Families and their opcodes; a family's handlers take their places here as
@@ -84,5 +84,5 @@ const InstructionHandler instruction_table[OP_TABLE_SIZE] = {
     /* 67 OP_CREATE_FONT */ 0,
     /* 68 - */ 0,
     /* 69 - */ 0,
-    /* 70 OP_REMEMBER_TEMP_DIRECTORY */ 0,
+    /* 70 OP_REMEMBER_TEMP_DIRECTORY */ op_remember_temp_directory,
 };

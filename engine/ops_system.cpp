@@ -3,6 +3,7 @@
 #include "engine/ops_system.h"
 
 #include "engine/engine.h"
+#include "engine/varslots.h"
 #include "ui/message_box.h"
 
 // Shows the expanded text with the entry's style and jumps on the button
@@ -18,5 +19,12 @@ int32_t op_message_box(const ScriptEntry* entry) {
     }
     if (button == (entry->p2 & 0xFFFF)) return entry->p3;
     if (button == (entry->p2 >> 16)) return entry->p4;
+    return 0;
+}
+
+// The first directory remembered is deleted with its contents at exit; later
+// ones are ignored.
+int32_t op_remember_temp_directory(const ScriptEntry*) {
+    if (!temp_directory[0]) lstrcpynA(temp_directory, var_slot(VAR_USER_FIRST), sizeof(temp_directory));
     return 0;
 }

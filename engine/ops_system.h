@@ -4,3 +4,4 @@
 #include "datablock/records.h"
 
 int32_t op_message_box(const ScriptEntry* entry);
+int32_t op_remember_temp_directory(const ScriptEntry* entry);

@@ -5,7 +5,9 @@
 
 #include "datablock/header_view.h"
 #include "datablock/reader.h"
+#include "engine/engine.h"
 #include "engine/varslots.h"
+#include "fs/delete_tree.h"
 #include "fs/paths.h"
 #include "startup/options.h"
 #include "startup/run_driver.h"
@@ -20,6 +22,9 @@ void exit_sequence() {
     }
     close_unpack_cache();
     if (pending_message) installer_message_box(pending_message, MB_ICONERROR);
+    // The temporary directory the script asked to be remembered goes with
+    // everything in it.
+    if (temp_directory[0]) delete_tree(temp_directory, 1);
     ExitProcess(exit_code);
 }
 

@@ -72,11 +72,14 @@ TEST(DescriptionImages, InstallerAndItsUninstallerLoadUnderTheStub) {
 
     WineProcess install(write_installer("described-setup.exe", installer), {}, 60);
     WineProcess uninstall(write_installer("described-uninstall.exe", uninstaller), {}, 60);
-    for (WineProcess* p : {&install, &uninstall}) {
+    // The installer goes on to the run driver, which ends a run without the
+    // wizard as cancelled (1); the uninstaller ends after loading its header
+    // until its hand-over to a temporary copy exists (0).
+    for (auto [p, code] : {std::pair{&install, 1}, std::pair{&uninstall, 0}}) {
         Exit exit = p->wait(30);
         ASSERT_TRUE(exit.finished) << p->exe_name() << ": "
                                    << drive({"wait", "--title", "ERREUR TARK", "--exe", p->exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
-        EXPECT_EQ(exit.code, 0) << p->exe_name();
+        EXPECT_EQ(exit.code, code) << p->exe_name();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -228,7 +229,7 @@ TEST(SilentLanguage, ChoosesByUserLanguageAndLangId) {
     } cases[] = {
         {"exact_match_not_first", nullptr, {1036, 1033}, "end", "1033"},
         {"primary_language_pass", nullptr, {1036, 2057}, "end", "2057"},
-        {"no_match_takes_first", nullptr, {1036, 1031}, "end", "1036"},
+        {"no_match_takes_first", nullptr, {2060, 1036}, "end", "2060"},
         {"french_user_primary_pass", "fr_FR.UTF-8", {1033, 2060}, "end", "2060"},
         {"french_user_exact", "fr_FR.UTF-8", {1033, 2060, 1036}, "end", "1036"},
         {"init_switches_language", nullptr, {1033, 1036}, "copy_string $lang_id, \"1036\"", "1036"},
@@ -361,6 +362,58 @@ TEST(SilentScript, BuildsStringsLoopsComputesAndKeepsAStack) {
     ASSERT_TRUE(out.exit.finished) << out.report;
     EXPECT_EQ(out.boxes, Texts{"01234|55|first,second,third|error|5|00FF|123|-1"}) << out.report;
     EXPECT_EQ(out.exit.code, 0);
+}
+
+
+// ---- The remembered temporary directory ------------------------------------------
+
+const char kTempDirectoryScript[] = R"(script = '''
+main:   create_directory "{temp}\qm-remembered\sub"
+        file_open "{temp}\qm-remembered\sub\note.txt", GENERIC_WRITE, CREATE_ALWAYS, $var1
+        file_write $var1, "kept until exit"
+        file_close $var1
+        create_directory "{temp}\qm-not-remembered"
+        copy_string $var0, "{temp}\qm-remembered"
+        remember_temp_directory
+        copy_string $var0, "{temp}\qm-not-remembered"
+        remember_temp_directory
+        message_box MB_OK, "{temp_directory}|{temp}\qm-not-remembered"
+        end
+'''
+[[sections]]
+name = "Temp"
+code = "main"
+[[languages]]
+id = 1033
+texts = { caption = "Temp test" }
+)";
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// The first directory remembered is deleted with its contents when the
+// installer ends; a second one is not remembered.
+TEST(SilentScript, RememberedTemporaryDirectoryGoesAtExit) {
+    std::string exe = build_from_description("temp_directory", kTempDirectoryScript);
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {"/S"}, 60);
+    MessageBoxSeen box = answer_message_box(installer, "Temp test", "OK", 20000);
+    ASSERT_TRUE(box.seen) << box.report;
+    const size_t bar = box.text.find('|');
+    ASSERT_NE(bar, std::string::npos) << box.text;
+    const std::string remembered = drive_c_path(box.text.substr(0, bar));
+    const std::string other = drive_c_path(box.text.substr(bar + 1));
+    EXPECT_NE(box.text.find("qm-remembered|"), std::string::npos) << box.text;
+    // Still there while the installer runs.
+    EXPECT_TRUE(exists(remembered + "/sub/note.txt")) << remembered;
+    Exit exit = installer.wait(30);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_FALSE(exists(remembered)) << remembered;
+    EXPECT_TRUE(exists(other)) << other;
+    rmdir(other.c_str());
 }
 
 }  // namespace

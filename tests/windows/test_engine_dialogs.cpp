@@ -1,9 +1,8 @@
-// Message boxes of the engine, answered by the driver program: the
-// invalid-instruction message with the stub's own instruction table, for
-// opcodes outside the instruction set and for the instructions that take that
-// path on a malformed entry or an endless call (each case shows the message
-// and aborts the code segment); and the questions and messages of file
-// extraction.
+// Message boxes of the engine, answered by the driver program: opcodes
+// outside the instruction set and the instructions that take the
+// invalid-instruction path on a malformed entry or an endless call (each shows
+// the message and aborts the code segment, with the stub's own instruction
+// table), and the questions and messages of file extraction.
 #include "engine_fixture.h"
 
 #include <atomic>
