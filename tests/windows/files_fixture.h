@@ -4,6 +4,8 @@
 // instructions output, and small file helpers.
 #pragma once
 
+#include "tests/windows/pending_renames.h"
+
 #include "engine_fixture.h"
 
 #include <map>
@@ -187,58 +189,6 @@ protected:
     std::string dir_, saved_cwd_;
 };
 
-}  // namespace files_test
-
-namespace files_test {
-
-// The system's list of renames and deletions pending for the next restart,
-// kept and put back around a test.
-class PendingRenames {
-public:
-    PendingRenames() {
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key_);
-        DWORD size = 0;
-        present_ = RegQueryValueExA(key_, kValue, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
-        saved_.resize(size);
-        if (present_ && size) RegQueryValueExA(key_, kValue, nullptr, &type_, saved_.data(), &size);
-    }
-    ~PendingRenames() {
-        if (present_)
-            RegSetValueExA(key_, kValue, 0, type_, saved_.data(), (DWORD)saved_.size());
-        else
-            RegDeleteValueA(key_, kValue);
-        RegCloseKey(key_);
-    }
-    PendingRenames(const PendingRenames&) = delete;
-    PendingRenames& operator=(const PendingRenames&) = delete;
-
-    bool opened() const { return key_ != nullptr; }
-
-    // The list as pairs: the file, then its new name ("!" first when it
-    // replaces one) or an empty text for a deletion.
-    std::vector<std::pair<std::string, std::string>> requests() const {
-        std::vector<std::string> list;
-        std::vector<char> data(1 << 16, 0);
-        DWORD size = (DWORD)data.size() - 2, type = 0;
-        if (RegQueryValueExA(key_, kValue, nullptr, &type, (BYTE*)data.data(), &size) == ERROR_SUCCESS)
-            for (DWORD at = 0; at < size;) {
-                const std::string s = data.data() + at;
-                at += (DWORD)s.size() + 1;
-                if (s.empty() && at >= size) break;  // the list's closing NUL
-                list.push_back(s);
-            }
-        std::vector<std::pair<std::string, std::string>> pairs;
-        for (size_t i = 0; i + 1 < list.size(); i += 2) pairs.push_back({list[i], list[i + 1]});
-        return pairs;
-    }
-
-private:
-    static constexpr const char* kValue = "PendingFileRenameOperations";
-    HKEY key_ = nullptr;
-    bool present_ = false;
-    DWORD type_ = REG_MULTI_SZ;
-    std::vector<BYTE> saved_;
-};
+using win_test::PendingRenames;
 
 }  // namespace files_test

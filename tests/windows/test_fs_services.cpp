@@ -16,6 +16,7 @@
 
 #include "engine_fixture.h"
 #include "engine/status.h"
+#include "tests/windows/pending_renames.h"
 #include "fs/delete_tree.h"
 #include "fs/directories.h"
 #include "fs/paths.h"
@@ -551,51 +552,7 @@ std::string wininit_state() {
            std::to_string(data.ftLastWriteTime.dwHighDateTime);
 }
 
-// The system's list of pending renames, kept and restored around a test.
-class PendingRenames {
-public:
-    PendingRenames() {
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key_);
-        DWORD size = 0;
-        present_ = RegQueryValueExW(key_, VALUE, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS;
-        if (present_) {
-            saved_.resize(size);
-            RegQueryValueExW(key_, VALUE, nullptr, &type_, saved_.data(), &size);
-        }
-    }
-    ~PendingRenames() {
-        if (present_)
-            RegSetValueExW(key_, VALUE, 0, type_, saved_.data(), (DWORD)saved_.size());
-        else
-            RegDeleteValueW(key_, VALUE);
-        RegCloseKey(key_);
-    }
-    bool opened() const { return key_ != nullptr; }
-    // The list's strings in order.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> list;
-        char data[65536];
-        DWORD size = sizeof(data) - 2, type = 0;
-        if (RegQueryValueExA(key_, "PendingFileRenameOperations", nullptr, &type, (BYTE*)data, &size) != ERROR_SUCCESS)
-            return list;
-        data[size] = data[size + 1] = 0;
-        for (DWORD at = 0; at < size;) {
-            const std::string s = data + at;
-            at += (DWORD)s.size() + 1;
-            if (s.empty() && at >= size) break;  // the list's closing NUL
-            list.push_back(s);
-        }
-        return list;
-    }
-
-private:
-    static constexpr const wchar_t* VALUE = L"PendingFileRenameOperations";
-    HKEY key_ = nullptr;
-    bool present_ = false;
-    DWORD type_ = REG_MULTI_SZ;
-    std::vector<BYTE> saved_;
-};
+using win_test::PendingRenames;
 
 TEST(MoveAtReboot, AsksTheSystemAndLeavesWininitAlone) {
     ScratchDir scratch;
