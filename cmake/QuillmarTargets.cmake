@@ -6,7 +6,8 @@ endfunction()
 
 # The stub: no C++ standard library, no C runtime, no exceptions, no RTTI.
 # The compiler's own support library (libgcc) is linked last for the rare
-# helper it may call.
+# helper it may call. Link-time optimisation lets the size optimiser work
+# across the stub's small modules (about 3 KiB less on i686).
 function(qm_add_stub name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} WIN32 ${ARG_SOURCES})
@@ -15,13 +16,13 @@ function(qm_add_stub name)
         $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-exceptions -fno-rtti
         -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
         -fno-tree-loop-distribute-patterns -fno-threadsafe-statics
-        -ffunction-sections -fno-ident -Wall -Wextra>)
+        -ffunction-sections -fno-ident -flto -Wall -Wextra>)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         set(entry _stub_entry)
     else()
         set(entry stub_entry)
     endif()
-    target_link_options(${name} PRIVATE -nostdlib -nostartfiles -static -s
+    target_link_options(${name} PRIVATE -flto -Os -nostdlib -nostartfiles -static -s
         -Wl,--subsystem,windows -Wl,-e,${entry} -Wl,--gc-sections)
     foreach(lib ${ARG_LIBS})
         target_link_libraries(${name} PRIVATE -l${lib})
