@@ -59,7 +59,7 @@ run_tests() {
 }
 
 example() {
-    bash examples/hello/run.sh "$root"
+    bash examples/app/run.sh "$root"
 }
 
 case "${1:-}" in
