@@ -174,6 +174,23 @@ static int ask_open_error(const char* target) {
     return installer_message_box(extract_message, MB_ABORTRETRYIGNORE | MB_ICONSTOP);
 }
 
+// Opens the target as its overwrite mode says. The if-newer mode is decided
+// here once and becomes never or always, so that a retry keeps the choice.
+static HANDLE open_target(const char* target, int32_t& mode, const FILETIME* stored) {
+    if (mode == OVERWRITE_ALWAYS) make_writable(target);
+    if (mode == OVERWRITE_IF_NEWER) {
+        const WIN32_FIND_DATAA* existing = first_match(target);
+        if (!existing || CompareFileTime(&existing->ftLastWriteTime, stored) >= 0) {
+            mode = OVERWRITE_NEVER;
+        } else {
+            mode = OVERWRITE_ALWAYS;
+            // An older file is replaced as in the always mode, read-only or not.
+            make_writable(target);
+        }
+    }
+    return open_file(target, GENERIC_WRITE, mode == OVERWRITE_NEVER ? CREATE_NEW : CREATE_ALWAYS);
+}
+
 int32_t op_extract_file(const ScriptEntry* entry) {
     char* name = param_buffers[0];
     expand_param(name, entry->p1);
@@ -191,19 +208,13 @@ int32_t op_extract_file(const ScriptEntry* entry) {
 
     int32_t mode = entry->p0;
     for (;;) {
-        if (mode == OVERWRITE_ALWAYS) make_writable(extract_target);
-        if (mode == OVERWRITE_IF_NEWER) {
-            // Decided once; a retry keeps the choice.
-            const WIN32_FIND_DATAA* existing = first_match(extract_target);
-            if (!existing || CompareFileTime(&existing->ftLastWriteTime, &stored) >= 0) {
-                mode = OVERWRITE_NEVER;
-            } else {
-                mode = OVERWRITE_ALWAYS;
-                // An older file is replaced as in the always mode, read-only or not.
-                make_writable(extract_target);
-            }
-        }
-        HANDLE file = open_file(extract_target, GENERIC_WRITE, mode == OVERWRITE_NEVER ? CREATE_NEW : CREATE_ALWAYS);
+        // Replacing modes first try to create the file as new: on a fresh
+        // install that is the whole job, without probing the attributes of a
+        // file that is not there or truncating the one just created. Only an
+        // existing or unopenable target goes the long way.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        if (mode != OVERWRITE_NEVER) file = open_file(extract_target, GENERIC_WRITE, CREATE_NEW);
+        if (file == INVALID_HANDLE_VALUE) file = open_target(extract_target, mode, &stored);
         if (file != INVALID_HANDLE_VALUE) {
             log_line_lang(LS_LOG_EXTRACT, name);
             const int32_t copied = read_block_to_file(entry->p2, file);
