@@ -1,7 +1,9 @@
 // Serves the blocks of the data block's one compressed stream by block offset.
-// The stream is decoded strictly forward and only as far as a request needs;
-// every decoded byte is kept in the unpack cache, a delete-on-close temporary
-// file, so each block is decoded once and can be read again in any order.
+// The stream is decoded strictly forward, by a worker thread, as far as the
+// requests need (and, once files are being extracted, a bounded distance
+// ahead); every decoded byte is kept in the unpack cache, a delete-on-close
+// temporary file, so each block is decoded once and can be read again in any
+// order.
 #pragma once
 
 #include <windows.h>
@@ -24,7 +26,12 @@ int32_t read_block_to_file(int32_t offset, HANDLE file);
 // the current position) into `buffer`. Returns that count or a READ_ERR_ code.
 int32_t read_block_to_memory(int32_t offset, void* buffer, int32_t capacity);
 
-// Closes the unpack cache, which deletes it. Part of the exit sequence.
+// Reads `count` bytes of the own file at `position`, safely beside the
+// decoding worker, which moves the own file's pointer too. 1 on success.
+int read_own_file(int32_t position, void* buffer, DWORD count);
+
+// Stops the decoding worker and closes the unpack cache, which deletes it.
+// Part of the exit sequence, before the own file is closed.
 void close_unpack_cache();
 
 // How many times decoding had to run to satisfy a request (for diagnostics

@@ -412,9 +412,7 @@ static int write_patched_stub(HANDLE file) {
     uint8_t* stub = (uint8_t*)GlobalAlloc(GMEM_FIXED, stub_length);
     if (!stub) return 0;
     int ok = 0;
-    DWORD got = 0;
-    SetFilePointer(own_file, 0, 0, FILE_BEGIN);
-    if (ReadFile(own_file, stub, stub_length, &got, 0) && got == stub_length) {
+    if (read_own_file(0, stub, stub_length)) {
         // One byte more than the header gives: a block longer than that is
         // damaged, and the image block would not be where the reader stops.
         const int32_t capacity = header->uninstaller_patch_length + 1;

@@ -16,11 +16,12 @@
 #include "ui/message_box.h"
 
 void exit_sequence() {
+    // The decoding worker reads the own file until the cache is closed.
+    close_unpack_cache();
     if (own_file != INVALID_HANDLE_VALUE) {
         CloseHandle(own_file);
         own_file = INVALID_HANDLE_VALUE;
     }
-    close_unpack_cache();
     if (pending_message) installer_message_box(pending_message, MB_ICONERROR);
     // The temporary directory the script asked to be remembered goes with
     // everything in it.
