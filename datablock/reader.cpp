@@ -14,11 +14,6 @@
 static const DWORD INPUT_CHUNK = 16384;
 static const DWORD OUTPUT_WINDOW = 32768;
 static const DWORD DIALOG_DELAY_MS = 500;
-// Once files are being extracted, the worker keeps this many decoded bytes
-// ahead of the furthest byte asked for, so that the next files decode while
-// the current ones are written. The wizard pages and memory reads never make
-// it decode more than they need.
-static const int32_t READ_AHEAD = 8 << 20;
 static const int32_t STREAM_LIMIT = 0x7FFFFFFF;
 
 int32_t decode_requests = 0;
@@ -50,6 +45,8 @@ static volatile LONG awaited = 0;        // the fill the reading thread waits fo
 static volatile LONG stream_failure = 0;
 static volatile LONG stopping = 0;
 static int reading_ahead = 0;
+
+int32_t decoded_bytes() { return cache_fill; }
 
 static void seek(HANDLE file, int32_t position) { SetFilePointer(file, position, 0, FILE_BEGIN); }
 

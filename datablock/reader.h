@@ -13,6 +13,12 @@ static const int32_t READ_ERR_INPUT = -1;  // reading the own file failed
 static const int32_t READ_ERR_WRITE = -2;  // writing the cache or the target failed
 static const int32_t READ_ERR_DATA = -3;   // bad or exhausted stream, or a cache read failed
 
+// Once files are being extracted, the worker keeps this many decoded bytes
+// ahead of the furthest byte asked for, so that the next files decode while
+// the current ones are written. The wizard pages and memory reads never make
+// it decode more than they need.
+static const int32_t READ_AHEAD = 8 << 20;
+
 // Reads the FirstHeader at the own file's position, starts the decoder,
 // creates the unpack cache and loads the header block into memory with its
 // views. 0 on success, -1 on failure (after its own message, where it has one).
@@ -37,6 +43,10 @@ void close_unpack_cache();
 // How many times decoding had to run to satisfy a request (for diagnostics
 // and tests: a request served from the cache does not count).
 extern int32_t decode_requests;
+
+// How many bytes of the stream the unpack cache holds so far (for diagnostics
+// and tests; the worker may raise it at any moment).
+int32_t decoded_bytes();
 
 // Ends the decoder, closes the cache and forgets the header block, so that
 // another data block can be loaded in the same process (the in-process tests
