@@ -15,9 +15,12 @@ static const int32_t READ_ERR_DATA = -3;   // bad or exhausted stream, or a cach
 
 // Once files are being extracted, the worker keeps this many decoded bytes
 // ahead of the furthest byte asked for, so that the next files decode while
-// the current ones are written. The wizard pages and memory reads never make
-// it decode more than they need.
-static const int32_t READ_AHEAD = 8 << 20;
+// the current ones are written: far enough to carry the writing through a run
+// of many small files while the worker goes on. The cache keeps every decoded
+// byte anyway, so the distance costs temporary disk space only when the
+// installation ends early. The wizard pages and memory reads never make it
+// decode more than they need.
+static const int32_t READ_AHEAD = 64 << 20;
 
 // Reads the FirstHeader at the own file's position, starts the decoder,
 // creates the unpack cache and loads the header block into memory with its

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -114,14 +115,20 @@ protected:
         block_base_ = 4 + layout.header_length;
         stream_end_ = (int32_t)(layout.stream.size() - block_base_);
 
-        Bytes image;
-        quillmar::ImageOptions options;
-        options.flags = FH_CRC;
-        ASSERT_TRUE(quillmar::build_installer(model_, Bytes(1000, 'M'), compress, options, image, error)) << error;
         header_position = (int32_t)quillmar::first_header_offset(1000);
-        if (damage) {
-            const FirstHeader* first = (const FirstHeader*)&image[header_position];
-            damage(image, header_position + sizeof(FirstHeader), header_position + (size_t)first->total_length - 4);
+        // Large installers are built once for all the tests of their suite.
+        const std::string suite = ::testing::UnitTest::GetInstance()->current_test_suite()->name();
+        static std::map<std::string, Bytes> built;
+        Bytes& image = built[suite];
+        if (image.empty()) {
+            quillmar::ImageOptions options;
+            options.flags = FH_CRC;
+            ASSERT_TRUE(quillmar::build_installer(model_, Bytes(1000, 'M'), compress, options, image, error)) << error;
+            if (damage) {
+                const FirstHeader* first = (const FirstHeader*)&image[header_position];
+                damage(image, header_position + sizeof(FirstHeader),
+                       header_position + (size_t)first->total_length - 4);
+            }
         }
         path_ = temp_path("qmr");
         ASSERT_TRUE(write_whole(path_, image));
@@ -355,8 +362,10 @@ protected:
              });
         ASSERT_NE(decodable_, 0) << "no byte near the end spoils the third payload";
     }
-    int64_t decodable_ = 0;
+    static int64_t decodable_;  // kept with the suite's installer
 };
+
+int64_t DamagedStream::decodable_ = 0;
 
 TEST_F(DamagedStream, AFailureAheadLeavesTheBlocksBeforeItReadable) {
     int32_t result = 0;
