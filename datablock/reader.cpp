@@ -232,7 +232,7 @@ static int read_cache(void* buffer, DWORD count) {
 // reads its length field and makes sure the whole block is in the cache.
 static int32_t open_block(int32_t offset, int32_t* length) {
     if (offset >= 0) {
-        if ((int64_t)block_base + offset > 0x7FFFFFFF - 4) return READ_ERR_DATA;
+        if ((int64_t)block_base + offset > STREAM_LIMIT - 4) return READ_ERR_DATA;
         stream_position = block_base + offset;
     }
     int32_t result = ensure(4);

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "datablock/records.h"
-#include "decoder/decoder.h"
+#include "tests/decodable_length.h"
 #include "tests/e2e/harness.h"
 
 namespace {
@@ -424,30 +424,6 @@ texts = { caption = "Held test" }
 }
 
 // ---- A damaged payload -----------------------------------------------------------
-
-// Bytes that the decoder gives out for `stream` before it ends or fails.
-size_t decodable_length(const Bytes& stream) {
-    DecoderStream s = {};
-    if (decoder_init(&s) != DEC_OK) {
-        decoder_end(&s);
-        return 0;
-    }
-    Bytes window(1 << 20);
-    s.next_input = stream.data();
-    s.input_left = (uint32_t)stream.size();
-    size_t total = 0;
-    for (;;) {
-        s.next_output = window.data();
-        s.output_left = (uint32_t)window.size();
-        const uint32_t input_before = s.input_left;
-        const int r = decoder_decompress(&s);
-        const size_t produced = window.size() - s.output_left;
-        total += produced;
-        if (r != DEC_OK || (produced == 0 && s.input_left == input_before)) break;
-    }
-    decoder_end(&s);
-    return total;
-}
 
 TEST(InstallFiles, DamagedPayloadShowsTheMessageAndAborts) {
     // Noise does not compress, so the payload fills the stream's last blocks

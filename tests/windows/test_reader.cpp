@@ -11,8 +11,8 @@
 #include "builder/datablock_writer.h"
 #include "datablock/header_view.h"
 #include "datablock/reader.h"
-#include "decoder/decoder.h"
 #include "startup/startup.h"
+#include "tests/decodable_length.h"
 
 namespace {
 
@@ -72,28 +72,6 @@ std::vector<std::string> cache_files() {
     while (FindNextFileA(search, &found));
     FindClose(search);
     return names;
-}
-
-// Bytes that the decoder gives out for `stream` before it ends or fails.
-int64_t decodable_length(const Bytes& stream) {
-    DecoderStream s = {};
-    int64_t total = 0;
-    if (decoder_init(&s) == DEC_OK) {
-        Bytes window(1 << 20);
-        s.next_input = stream.data();
-        s.input_left = (uint32_t)stream.size();
-        for (;;) {
-            s.next_output = window.data();
-            s.output_left = (uint32_t)window.size();
-            const uint32_t input_before = s.input_left;
-            const int r = decoder_decompress(&s);
-            const size_t produced = window.size() - s.output_left;
-            total += (int64_t)produced;
-            if (r != DEC_OK || (produced == 0 && s.input_left == input_before)) break;
-        }
-    }
-    decoder_end(&s);
-    return total;
 }
 
 // Loads an installer made of `payloads` as the stub loads its own file.
@@ -352,7 +330,7 @@ protected:
                  for (size_t back = 4000; back < 40000; back += 97) {
                      Bytes damaged = intact;
                      damaged[damaged.size() - back] = 0xFF;
-                     const int64_t decodable = decodable_length(damaged);
+                     const int64_t decodable = (int64_t)decodable_length(damaged);
                      if (decodable >= end_of(1) && decodable < end_of(2)) {
                          image[end - back] = 0xFF;
                          decodable_ = decodable;
