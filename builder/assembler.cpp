@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "builder/opcodes.h"
+#include "builder/text_encoding.h"
+#include "datablock/string_codes.h"
 
 namespace quillmar {
 
@@ -40,70 +42,33 @@ struct LocalLabel {
     int32_t index;
 };
 
-const char* const kSlotNames[25] = {
-    "var0",  "var1",  "var2",  "var3",  "var4",  "var5",  "var6",  "var7",  "var8",
-    "var9",  "var10", "var11", "var12", "var13", "var14", "var15", "var16", "var17",
-    "var18", "var19", "command_line", "install_dir", "output_dir", "exe_dir", "lang_id",
-};
-
-struct Placeholder {
-    const char* name;
-    uint8_t code;
-};
-
-const Placeholder kPlaceholders[] = {
-    {"main_window", 0xDB}, {"command_line", 0xF0}, {"install_dir", 0xF1}, {"output_dir", 0xF2},
-    {"exe_dir", 0xF3},     {"lang_id", 0xF4},      {"program_files", 0xF5}, {"programs", 0xF6},
-    {"startup", 0xF7},     {"desktop", 0xF8},      {"start_menu", 0xF9}, {"quick_launch", 0xFA},
-    {"temp", 0xFB},        {"windows", 0xFC},      {"system", 0xFD},     {"temp_directory", 0xFE},
-};
+// A stack entry that pops into a VarSlot (an exchange names no VarSlot).
+bool is_pop(const int32_t* params) { return params[1] != STACK_PUSH && params[2] == 0; }
 
 const int32_t kPseudoFile = -1;
 const int32_t kPseudoFiles = -2;
 
 const OpcodeInfo* find_pseudo(const std::string& name) {
-    static const SymbolSet* overwrite = find_opcode("extract_file")->params[0].symbols;
+    static const SymbolSet* overwrite = find_opcode(OP_EXTRACT_FILE)->params[0].symbols;
     static const OpcodeInfo table[2] = {
         {kPseudoFile, "file",
          {{"source", ParamKind::string, nullptr, -1, nullptr, true},
           {"target", ParamKind::string, nullptr, -1, nullptr, false},
           {"overwrite", ParamKind::immediate, overwrite, 0, nullptr, false},
           {nullptr, ParamKind::unused, nullptr, 0, nullptr, false},
-          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}}},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}},
+         nullptr},
         {kPseudoFiles, "files",
          {{"source", ParamKind::string, nullptr, -1, nullptr, true},
           {"target", ParamKind::string, nullptr, -1, nullptr, false},
           {"overwrite", ParamKind::immediate, overwrite, 0, nullptr, false},
           {nullptr, ParamKind::unused, nullptr, 0, nullptr, false},
-          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}}},
+          {nullptr, ParamKind::unused, nullptr, 0, nullptr, false}},
+         nullptr},
     };
     for (const OpcodeInfo& op : table)
         if (name == op.name) return &op;
     return nullptr;
-}
-
-// Raw string-literal text (as the lexer keeps it) back to the text written.
-std::string unquote(const std::string& raw) {
-    std::string s;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        s += raw[i];
-        if (raw[i] == '"') ++i;  // "" stands for one quote
-    }
-    return s;
-}
-
-// A payload's relative path as the raw text of a string literal that the
-// stub shows as it is: backslashes, quotes doubled, braces doubled.
-std::string literal_path(const std::string& path) {
-    std::string raw;
-    for (char c : path) {
-        if (c == '/') raw += '\\';
-        else if (c == '"') raw += "\"\"";
-        else if (c == '{') raw += "{{";
-        else if (c == '}') raw += "}}";
-        else raw += c;
-    }
-    return raw;
 }
 
 bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
@@ -114,12 +79,6 @@ bool all_digits(const std::string& s) {
     for (char c : s)
         if (!is_digit(c)) return false;
     return true;
-}
-
-int slot_index(const std::string& name) {
-    for (int i = 0; i < 25; ++i)
-        if (name == kSlotNames[i]) return i;
-    return -1;
 }
 
 // Parses a decimal or 0x hexadecimal literal of at most 32 bits.
@@ -143,114 +102,6 @@ bool parse_word_number(const std::string& w, int64_t& value) {
     return true;
 }
 
-}  // namespace
-
-bool encode_text(const std::string& raw, const Converter& converter, bool doubled_quotes, std::string& out,
-                 std::vector<TextProblem>& problems) {
-    int column = 1;
-    size_t i = 0;
-    bool ok = true;
-    auto literal_byte = [&](unsigned char b) {
-        if (b >= SC_FIRST) out += (char)SC_ESCAPE;
-        out += (char)b;
-    };
-    while (i < raw.size()) {
-        char c = raw[i];
-        if (c == '"' && doubled_quotes) {  // "" in assembly text; the lexer lets no single one through
-            literal_byte('"');
-            i += 2;
-            column += 2;
-        } else if (c == '{' && i + 1 < raw.size() && raw[i + 1] == '{') {
-            literal_byte('{');
-            i += 2;
-            column += 2;
-        } else if (c == '}' && i + 1 < raw.size() && raw[i + 1] == '}') {
-            literal_byte('}');
-            i += 2;
-            column += 2;
-        } else if (c == '}') {
-            problems.push_back({column, "'}' outside a placeholder (write }} for a brace)"});
-            ok = false;
-            ++i;
-            ++column;
-        } else if (c == '{') {
-            size_t close = raw.find('}', i);
-            std::string name = close == std::string::npos ? std::string() : raw.substr(i + 1, close - i - 1);
-            int code = -1;
-            for (const Placeholder& ph : kPlaceholders)
-                if (name == ph.name) code = ph.code;
-            if (name.size() > 3 && name.compare(0, 3, "var") == 0) {
-                int slot = slot_index(name);
-                if (slot >= 0 && slot < 20) code = 0xDC + slot;
-            }
-            if (close == std::string::npos) {
-                problems.push_back({column, "'{' without its closing '}' (write {{ for a brace)"});
-                return false;
-            }
-            if (code < 0) {
-                problems.push_back({column, "unknown placeholder {" + name + "}"});
-                ok = false;
-            } else {
-                out += (char)(unsigned char)code;
-            }
-            for (size_t k = i; k <= close; ++k)
-                if (((unsigned char)raw[k] & 0xC0) != 0x80) ++column;
-            i = close + 1;
-        } else {
-            size_t at = i;
-            char32_t ch;
-            if (!next_utf8(raw, at, ch)) {
-                problems.push_back({column, "text is not valid UTF-8"});
-                return false;
-            }
-            std::string bytes;
-            if (ch == 0) {
-                problems.push_back({column, "a NUL character cannot be stored in a string"});
-                ok = false;
-            } else if (!converter.append(ch, bytes)) {
-                char code[16];
-                std::snprintf(code, sizeof code, "U+%04X", (unsigned)ch);
-                problems.push_back({column, "character " + raw.substr(i, at - i) + " (" + code +
-                                                ") has no equivalent in " + converter.name()});
-                ok = false;
-            }
-            for (unsigned char b : bytes) literal_byte(b);
-            i = at;
-            ++column;
-        }
-    }
-    return ok;
-}
-
-
-bool convert_text(const std::string& text, const Converter& converter, std::string& out,
-                  std::vector<TextProblem>& problems) {
-    size_t i = 0;
-    int column = 1;
-    bool ok = true;
-    while (i < text.size()) {
-        size_t at = i;
-        char32_t ch;
-        if (!next_utf8(text, at, ch)) {
-            problems.push_back({column, "text is not valid UTF-8"});
-            return false;
-        }
-        if (ch == 0 || !converter.append(ch, out)) {
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", (unsigned)ch);
-            problems.push_back({column, ch == 0 ? std::string("a NUL character cannot be stored in a string")
-                                               : "character " + text.substr(i, at - i) + " (" + code +
-                                                     ") has no equivalent in " + converter.name()});
-            ok = false;
-        }
-        i = at;
-        ++column;
-    }
-    return ok;
-}
-
-namespace {
-
 class Assembler {
 public:
     Assembler(const std::string& file, int first_line, const Converter& converter,
@@ -269,7 +120,7 @@ private:
     StringPool& pool_;
     int32_t base_;
 
-    std::vector<std::pair<int, std::string>> errors_;  // by line, sorted at the end
+    std::vector<Diagnostic> errors_;  // sorted by line at the end
     std::vector<Pending> pending_;
     std::map<std::string, int32_t> labels_;
     std::map<std::string, int> label_lines_;
@@ -278,9 +129,7 @@ private:
     std::vector<std::pair<int, std::string>> dangling_;  // labels that mark no instruction yet
 
     void error(int line, int column, const std::string& message) {
-        std::string where = file_ + ":" + std::to_string(line) + ": ";
-        if (column > 0) where += "column " + std::to_string(column) + ": ";
-        errors_.push_back({line, where + message});
+        errors_.push_back({file_, line, column, message});
     }
 
     bool lex(const std::string& text, int line, std::vector<Token>& tokens);
@@ -538,15 +387,14 @@ bool Assembler::add_extract(const Pending& p, const std::string& payload, const 
     Pending e;
     e.line = p.line;
     e.column = p.column;
-    e.op = find_opcode("extract_file");
+    e.op = find_opcode(OP_EXTRACT_FILE);
     e.seq = seq_++;
     e.params[0] = p.params[2];
     e.params[1] = name;
     Operand data;
     data.column = source.column;
-    std::string raw;  // the payload's name as the resolver knows it, quotes doubled
-    for (char c : payload) raw += c == '"' ? std::string("\"\"") : std::string(1, c);
-    data.tokens.push_back({Tok::string, raw, source.column});
+    // The payload's name as the resolver knows it.
+    data.tokens.push_back({Tok::string, quote(payload), source.column});
     e.params[2] = data;
     if (time >= 0) {
         char word[16];
@@ -626,7 +474,7 @@ void Assembler::expand_pseudo(const Pending& p) {
         error(p.line, source.column, message);
         return;
     }
-    const OpcodeInfo* create = find_opcode("create_directory");
+    const OpcodeInfo* create = find_opcode(OP_CREATE_DIRECTORY);
     auto create_directory = [&](const std::string& folder) {
         Pending e;
         e.line = p.line;
@@ -667,7 +515,7 @@ bool Assembler::string_value(const Pending& p, int index, const Operand& o, bool
             error(p.line, t[0].column, "unknown variable '$" + t[0].text + "'");
             return false;
         }
-        stored = std::string(1, (char)(unsigned char)(0xDC + slot));
+        stored = std::string(1, (char)(unsigned char)(SC_USER_VAR + slot));
     } else if (t.size() == 1 && t[0].type == Tok::ident && t[0].text == "none") {
         value = -1;
         return true;
@@ -876,12 +724,7 @@ bool Assembler::resolve(const Pending& p, int index, ParamKind kind, const Scrip
                 error(p.line, o.column, "expected a payload name in double quotes for " + describe(p, index));
                 return false;
             }
-            std::string name;
-            const std::string& raw = o.tokens[0].text;
-            for (size_t i = 0; i < raw.size(); ++i) {
-                name += raw[i];
-                if (raw[i] == '"') ++i;  // "" stands for one quote
-            }
+            const std::string name = unquote(o.tokens[0].text);
             size_t payload = 0;
             std::string message;
             if (!payloads_) {
@@ -897,16 +740,16 @@ bool Assembler::resolve(const Pending& p, int index, ParamKind kind, const Scrip
             return true;
         }
         case ParamKind::registry_data:  // the binary type takes a payload block
-            return resolve(p, index, params[4] == 3 ? ParamKind::block : ParamKind::string, entry, value, result,
-                           entry_index);
-        case ParamKind::stack_value:  // a pop writes into a slot
-            return resolve(p, index, params[1] != 0 && params[2] == 0 ? ParamKind::slot : ParamKind::string, entry,
+            return resolve(p, index, params[4] == REG_KIND_BINARY ? ParamKind::block : ParamKind::string, entry,
                            value, result, entry_index);
+        case ParamKind::stack_value:  // a pop writes into a slot
+            return resolve(p, index, is_pop(params) ? ParamKind::slot : ParamKind::string, entry, value, result,
+                           entry_index);
         case ParamKind::section_value:
             return resolve(p, index,
-                           params[1] == 0   ? ParamKind::string
-                           : params[1] == 2 ? ParamKind::number
-                                            : ParamKind::slot,
+                           params[1] == SECTION_SET_NAME    ? ParamKind::string
+                           : params[1] == SECTION_SET_FLAGS ? ParamKind::number
+                                                            : ParamKind::slot,
                            entry, value, result, entry_index);
     }
     return false;
@@ -938,9 +781,8 @@ void Assembler::run(const std::string& source, AssembleResult& result) {
                 if (is_dependent(info.kind) != (pass == 1)) continue;
                 if (!p.params[i]) {
                     // A pop needs its variable, binary registry data its payload.
-                    bool needed = info.required ||
-                                  (info.kind == ParamKind::stack_value && params[1] != 0 && params[2] == 0) ||
-                                  (info.kind == ParamKind::registry_data && params[4] == 3);
+                    bool needed = info.required || (info.kind == ParamKind::stack_value && is_pop(params)) ||
+                                  (info.kind == ParamKind::registry_data && params[4] == REG_KIND_BINARY);
                     if (needed) {
                         error(p.line, p.column, "missing " + describe(p, i));
                     } else if (info.default_text) {
@@ -956,14 +798,11 @@ void Assembler::run(const std::string& source, AssembleResult& result) {
         result.entries.push_back(entry);
         result.lines.push_back(p.line);
     }
-    if (!pending_.empty() && pending_.back().op->opcode != OPCODE_END)
+    if (!pending_.empty() && pending_.back().op->opcode != OP_RETURN)
         error(pending_.back().line, 0, "the code must end with 'end'; it would run on into whatever follows");
     result.labels = labels_;
-    std::stable_sort(errors_.begin(), errors_.end(),
-                     [](const std::pair<int, std::string>& a, const std::pair<int, std::string>& b) {
-                         return a.first < b.first;
-                     });
-    for (auto& e : errors_) result.errors.push_back(std::move(e.second));
+    sort_by_line(errors_);
+    result.errors = std::move(errors_);
 }
 
 }  // namespace

@@ -44,8 +44,10 @@
 #include <vector>
 
 #include "builder/codepage.h"
+#include "builder/diagnostic.h"
 #include "builder/model.h"
 #include "builder/source_files.h"
+#include "builder/text_encoding.h"
 
 namespace quillmar {
 
@@ -67,27 +69,9 @@ struct AssembleResult {
     std::vector<int> lines;                        // the source line of each entry
     std::vector<BlockReference> block_references;  // appended to the model too
     std::map<std::string, int32_t> labels;         // entry index (in the model) of each label
-    std::vector<std::string> errors;               // "file:line: message"
+    std::vector<Diagnostic> errors;                // in the order of their lines
     bool ok() const { return errors.empty(); }
 };
-
-// A problem in a text, at a character column (1-based) of that text.
-struct TextProblem {
-    int column;
-    std::string message;
-};
-
-// Encodes UTF-8 text for the pool as the stub expands it: {placeholders}
-// become string codes, {{ and }} braces, other characters go through the
-// converter and bytes from 0xDB upward are escaped. With `doubled_quotes`,
-// "" stands for one double quote (the assembler's string literals).
-bool encode_text(const std::string& text, const Converter& converter, bool doubled_quotes, std::string& out,
-                 std::vector<TextProblem>& problems);
-
-// Converts UTF-8 text that the stub shows as stored, without expansion:
-// no placeholders and no escapes.
-bool convert_text(const std::string& text, const Converter& converter, std::string& out,
-                  std::vector<TextProblem>& problems);
 
 // Assembles `source` whose first line is line `first_line` of `file`. On
 // success the entries go to the end of model.entries (labels count from

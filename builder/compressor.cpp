@@ -16,11 +16,12 @@ namespace quillmar {
 
 namespace {
 
-constexpr unsigned kMaxCodeLength = 17;  // the decoder accepts up to 20
-constexpr size_t kGroupSize = 50;         // symbols per table selector
+// Shorter codes than the stream allows cost a little size and keep the
+// packed group cost below within 10 bits.
+constexpr unsigned kMaxCodeLength = 17;
+static_assert(kMaxCodeLength <= STREAM_MAX_CODE_LENGTH, "codes the decoder reads");
+constexpr size_t kGroupSize = STREAM_GROUP_SIZE;
 constexpr int kRefinePasses = 4;
-constexpr uint8_t kBlockMarker = 0x31;
-constexpr uint8_t kEndMarker = 0x17;
 constexpr uint64_t kBzBlockMagic = 0x314159265359ull;
 constexpr uint64_t kBzEndMagic = 0x177245385090ull;
 
@@ -40,6 +41,7 @@ struct CodedBlock {
 // Number of Huffman tables for a block of `symbols` coded symbols: small
 // blocks cannot pay for many tables.
 unsigned table_count(size_t symbols) {
+    static_assert(STREAM_MIN_TABLES == 2 && STREAM_MAX_TABLES == 6, "table counts of the stream");
     if (symbols < 200) return 2;
     if (symbols < 600) return 3;
     if (symbols < 1200) return 4;
@@ -327,7 +329,7 @@ std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing f
             w.put(32, b.crc);
             combined = ((combined << 1) | (combined >> 31)) ^ b.crc;
         } else {
-            w.put(8, kBlockMarker);
+            w.put(8, STREAM_BLOCK_MARKER);
         }
         w.append(b.bytes, b.bits);
         b.bytes = std::vector<uint8_t>();
@@ -337,7 +339,7 @@ std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing f
         w.put(24, (uint32_t)(kBzEndMagic & 0xFFFFFF));
         w.put(32, combined);
     } else {
-        w.put(8, kEndMarker);
+        w.put(8, STREAM_END_MARKER);
     }
     return w.finish();
 }

@@ -7,11 +7,13 @@
 #include <functional>
 #include <vector>
 
+#include "datablock/stream_format.h"
+
 namespace quillmar {
 
 enum class Framing {
-    // The data block's stream: each block starts with the byte 0x31, the
-    // stream ends with 0x17; no header, no checksums.
+    // The data block's stream: each block after STREAM_BLOCK_MARKER, the
+    // stream closed by STREAM_END_MARKER; no header, no checksums.
     quillmar,
     // The same blocks in the standard bzip2 framing ("BZh9", 48-bit block and
     // end magics, block and stream CRCs). For checking against other tools.
@@ -19,7 +21,7 @@ enum class Framing {
 };
 
 // Largest number of bytes in one block after the initial run-length coding.
-constexpr size_t kBlockCapacity = 900000;
+constexpr size_t kBlockCapacity = STREAM_BLOCK_CAPACITY;
 
 // Told after each block has been coded: the input bytes coded so far and
 // the input size. Called from the coding threads, but never from two at once;
@@ -29,6 +31,12 @@ using CompressProgress = std::function<void(size_t done, size_t total)>;
 // Compresses data[0..size) into one stream. `threads` 0 uses every core;
 // the output bytes are the same for every thread count, with or without a
 // progress callback.
+//
+// The one place where the builder's library throws: std::bad_alloc when
+// memory runs out, std::system_error when a coding thread cannot start, and
+// whatever the progress callback throws. The exception passes through
+// build_installer untouched (no output is written before it returns); the
+// command line reports it as a failed compression.
 std::vector<uint8_t> compress_stream(const uint8_t* data, size_t size, Framing framing = Framing::quillmar,
                                      unsigned threads = 0, const CompressProgress& progress = CompressProgress());
 

@@ -30,16 +30,6 @@ DataBlockModel::DataBlockModel(bool is_uninstaller) : uninstaller(is_uninstaller
 
 namespace {
 
-void append_le32(Bytes& out, uint32_t v) {
-    for (int i = 0; i < 4; i++) out.push_back((uint8_t)(v >> (8 * i)));
-}
-
-template <typename T>
-void append_record(Bytes& out, const T& record) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(&record);
-    out.insert(out.end(), p, p + sizeof(T));
-}
-
 // Appends one framed block; returns its offset from the block base.
 bool append_block(Bytes& stream, size_t block_base, const Bytes& content, int32_t& offset, std::string& error) {
     const size_t limit = (size_t)std::numeric_limits<int32_t>::max();
@@ -48,7 +38,7 @@ bool append_block(Bytes& stream, size_t block_base, const Bytes& content, int32_
         return false;
     }
     offset = (int32_t)(stream.size() - block_base);
-    append_le32(stream, (uint32_t)content.size());
+    append_record(stream, (uint32_t)content.size());
     stream.insert(stream.end(), content.begin(), content.end());
     return true;
 }
@@ -122,7 +112,7 @@ bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Co
         record.lang_id = language.lang_id;
         record.reserved = 0xFFFF;
         append_record(languages, record);
-        for (int32_t t : language.page_texts) append_le32(texts, (uint32_t)t);
+        for (int32_t t : language.page_texts) append_record(texts, t);
     }
     if (!append_block(body, base, languages, language_offset, error)) return false;
     if (!append_block(body, base, texts, page_text_offset, error)) return false;
@@ -144,10 +134,9 @@ bool lay_out_data_block(const DataBlockModel& model, const Bytes& stub, const Co
     int32_t patch_offset = REF_NONE, patch_length = 0;
     if (model.uninstaller_model) {
         Bytes patch_block, image_block;
-        append_le32(patch_block, (uint32_t)model.patches.size());
+        append_record(patch_block, (uint32_t)model.patches.size());
         for (const StubPatch& patch : model.patches) {
-            append_le32(patch_block, (uint32_t)patch.bytes.size());
-            append_le32(patch_block, patch.offset);
+            append_record(patch_block, PatchRecordHead{(uint32_t)patch.bytes.size(), patch.offset});
             patch_block.insert(patch_block.end(), patch.bytes.begin(), patch.bytes.end());
         }
         if (!build_uninstaller_image_block(model, stub, compress, stub_alignment, image_block, error)) return false;

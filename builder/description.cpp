@@ -10,6 +10,7 @@
 #include <toml++/toml.h>
 
 #include "builder/assembler.h"
+#include "builder/builtin_texts.h"
 #include "builder/image.h"
 #include "builder/opcodes.h"
 #include "builder/source_files.h"
@@ -17,121 +18,6 @@
 namespace quillmar {
 
 namespace {
-
-// Which data block a language text belongs to.
-enum Variant { kBoth, kInstaller, kUninstaller };
-
-// One language text: its slot (n >= 0: LanguageRecord dword n; n < 0: page
-// text -n-1), whether the stub expands it, the data blocks that have it, and
-// the built-in English and French texts.
-struct Role {
-    const char* name;
-    int slot;
-    bool expanded;
-    Variant variant;
-    const char* english;
-    const char* french;
-};
-
-const Role kRoles[] = {
-    {"branding", LS_BRANDING, false, kBoth, "Quillmar Install System", "Quillmar Install System"},
-    {"cancel", LS_CANCEL, false, kBoth, "Cancel", "Annuler"},
-    {"show_details", LS_SHOW_DETAILS, false, kBoth, "Show &details", "Afficher les &d\xC3\xA9tails"},
-    {"completed", LS_COMPLETED, false, kBoth, "Completed", "Termin\xC3\xA9"},
-    {"close", LS_CLOSE, false, kBoth, "&Close", "&Fermer"},
-    {"caption", LS_CAPTION, true, kInstaller, "Setup", "Installation"},
-    {"suffix_license", 7, true, kInstaller, ": License Agreement", " : Licence"},
-    {"suffix_components", 8, true, kInstaller, ": Components", " : Composants"},
-    {"suffix_directory", 9, true, kInstaller, ": Installation Folder", " : Dossier d'installation"},
-    {"suffix_install", 10, true, kInstaller, ": Installing", " : Installation en cours"},
-    {"suffix_completed", 11, true, kInstaller, ": Completed", " : Termin\xC3\xA9"},
-    {"file_open_failed", LS_FILE_OPEN_FAILED, true, kInstaller,
-     "The file cannot be opened for writing:\r\n\r\n{var0}\r\n\r\nAbort stops the installation, Retry tries "
-     "again, Ignore skips this file.",
-     "Impossible d'ouvrir le fichier en \xC3\xA9" "criture :\r\n\r\n{var0}\r\n\r\nAbandonner arr\xC3\xAAte "
-     "l'installation, R\xC3\xA9" "essayer recommence, Ignorer passe ce fichier."},
-    {"log_write_failed", LS_LOG_WRITE_FAILED, false, kBoth, "Cannot write: ", "\xC3\x89" "criture impossible : "},
-    {"log_dir_removed", LS_LOG_DIR_REMOVED, false, kBoth, "Remove folder: ", "Suppression du dossier : "},
-    {"log_copy_failed", LS_LOG_COPY_FAILED, false, kBoth, "Copy failed", "\xC3\x89" "chec de la copie"},
-    {"log_copy_to", LS_LOG_COPY_TO, false, kBoth, "Copy to ", "Copie vers "},
-    {"log_symbol_not_found", LS_LOG_SYMBOL_NOT_FOUND, false, kBoth, "Function not found: ", "Fonction introuvable : "},
-    {"log_library_not_loaded", LS_LOG_LIBRARY_NOT_LOADED, false, kBoth, "Cannot load: ", "Chargement impossible : "},
-    {"log_no_ole", LS_LOG_NO_OLE, false, kBoth, "No OLE for: ", "Pas d'OLE pour : "},
-    {"log_shortcut_created", LS_LOG_SHORTCUT_CREATED, false, kBoth, "Create shortcut: ", "Cr\xC3\xA9" "ation du raccourci : "},
-    {"log_shortcut_failed", LS_LOG_SHORTCUT_FAILED, false, kBoth, "Cannot create shortcut: ",
-     "Raccourci impossible : "},
-    {"log_file_deleted", LS_LOG_FILE_DELETED, false, kBoth, "Delete file: ", "Suppression du fichier : "},
-    {"log_delete_at_reboot", LS_LOG_DELETE_AT_REBOOT, false, kBoth, "Delete at restart: ",
-     "Suppression au red\xC3\xA9marrage : "},
-    {"log_uninstaller_created", LS_LOG_UNINSTALLER_CREATED, false, kBoth, "Created uninstaller: ",
-     "D\xC3\xA9sinstalleur cr\xC3\xA9\xC3\xA9 : "},
-    {"log_uninstaller_failed", LS_LOG_UNINSTALLER_FAILED, false, kBoth, "Cannot create uninstaller: ",
-     "D\xC3\xA9sinstalleur impossible : "},
-    {"log_shell_execute", LS_LOG_SHELL_EXECUTE, false, kBoth, "Open: ", "Ouverture : "},
-    {"log_execute", LS_LOG_EXECUTE, false, kBoth, "Run: ", "Ex\xC3\xA9" "cution : "},
-    {"log_rename_at_reboot", LS_LOG_RENAME_AT_REBOOT, false, kBoth, "Rename at restart: ",
-     "Renommage au red\xC3\xA9marrage : "},
-    {"log_rename", LS_LOG_RENAME, false, kBoth, "Rename: ", "Renommage : "},
-    {"log_extract", LS_LOG_EXTRACT, false, kBoth, "Extract: ", "Extraction : "},
-    {"extract_write_error", LS_EXTRACT_WRITE_ERROR, false, kBoth, "Error writing the file ",
-     "Erreur d'\xC3\xA9" "criture du fichier "},
-    {"corrupt_data", LS_CORRUPT_DATA, false, kInstaller, "The installer is damaged: its data cannot be read.",
-     "Le programme d'installation est endommag\xC3\xA9 : ses donn\xC3\xA9" "es sont illisibles."},
-    {"log_skipped", LS_LOG_SKIPPED, false, kBoth, "Skipped: ", "Ignor\xC3\xA9 : "},
-    {"invalid_instruction", LS_INVALID_INSTRUCTION, false, kInstaller,
-     "The installer is damaged: it contains an invalid instruction.",
-     "Le programme d'installation est endommag\xC3\xA9 : il contient une instruction invalide."},
-    {"log_output_dir", LS_LOG_OUTPUT_DIR, false, kBoth, "Output folder: ", "Dossier de destination : "},
-    {"log_dir_created", LS_LOG_DIR_CREATED, false, kBoth, "Create folder: ", "Cr\xC3\xA9" "ation du dossier : "},
-    // page texts
-    {"back", -PT_BACK - 1, false, kInstaller, "< &Back", "< &Pr\xC3\xA9" "c\xC3\xA9" "dent"},
-    {"next", -PT_NEXT - 1, false, kInstaller, "&Next >", "&Suivant >"},
-    {"browse", -PT_BROWSE - 1, false, kInstaller, "B&rowse...", "P&arcourir..."},
-    {"install", -PT_INSTALL - 1, false, kInstaller, "&Install", "&Installer"},
-    {"space_required", -PT_SPACE_REQUIRED - 1, false, kInstaller, "Space required: ", "Espace requis : "},
-    {"space_available", -PT_SPACE_AVAILABLE - 1, false, kInstaller, "Space available: ", "Espace disponible : "},
-    {"custom_type", -PT_CUSTOM_TYPE - 1, false, kInstaller, "Custom", "Personnalis\xC3\xA9" "e"},
-    {"dir_intro", -PT_DIR_INTRO - 1, false, kInstaller,
-     "Setup will install the program in the folder below. To choose another folder, click Browse.",
-     "Le programme sera install\xC3\xA9 dans le dossier ci-dessous. Pour en choisir un autre, cliquez sur "
-     "Parcourir."},
-    {"dir_label", -PT_DIR_LABEL - 1, false, kInstaller, "Installation folder", "Dossier d'installation"},
-    {"components_intro", -PT_COMPONENTS_INTRO - 1, false, kInstaller, "Choose the components to install.",
-     "Choisissez les composants \xC3\xA0 installer."},
-    {"components_type_label", -PT_COMPONENTS_TYPE_LABEL - 1, false, kInstaller, "Type of installation:",
-     "Type d'installation :"},
-    {"components_tree_label", -PT_COMPONENTS_TREE_LABEL - 1, false, kInstaller, "Components:", "Composants :"},
-    {"license_intro", -PT_LICENSE_INTRO - 1, false, kInstaller, "Please read the license agreement below.",
-     "Veuillez lire le contrat de licence ci-dessous."},
-    {"license_accept", -PT_LICENSE_ACCEPT - 1, false, kInstaller, "I &Agree", "J'&accepte"},
-    // the uninstaller's own texts
-    {"caption", LS_CAPTION, true, kUninstaller, "Uninstall", "D\xC3\xA9sinstallation"},
-    {"suffix_confirm", 7, true, kUninstaller, ": Confirmation", " : Confirmation"},
-    {"suffix_uninstall", 8, true, kUninstaller, ": Uninstalling", " : D\xC3\xA9sinstallation en cours"},
-    {"suffix_completed", 9, true, kUninstaller, ": Completed", " : Termin\xC3\xA9"},
-    {"file_open_failed", LS_FILE_OPEN_FAILED, true, kUninstaller,
-     "The file cannot be opened for writing:\r\n\r\n{var0}\r\n\r\nAbort stops the uninstallation, Retry tries "
-     "again, Ignore skips this file.",
-     "Impossible d'ouvrir le fichier en \xC3\xA9" "criture :\r\n\r\n{var0}\r\n\r\nAbandonner arr\xC3\xAAte "
-     "la d\xC3\xA9sinstallation, R\xC3\xA9" "essayer recommence, Ignorer passe ce fichier."},
-    {"uninstall", -UPT_UNINSTALL - 1, false, kUninstaller, "&Uninstall", "&D\xC3\xA9sinstaller"},
-    {"confirm_intro", -UPT_CONFIRM_INTRO - 1, false, kUninstaller,
-     "The program will be removed from the folder below. Click Uninstall to go on.",
-     "Le programme sera supprim\xC3\xA9 du dossier ci-dessous. Cliquez sur D\xC3\xA9sinstaller pour continuer."},
-    {"confirm_dir_label", -UPT_DIR_LABEL - 1, false, kUninstaller, "Folder:", "Dossier :"},
-    {"corrupt_data", LS_CORRUPT_DATA, false, kUninstaller, "The uninstaller is damaged: its data cannot be read.",
-     "Le programme de d\xC3\xA9sinstallation est endommag\xC3\xA9 : ses donn\xC3\xA9" "es sont illisibles."},
-    {"invalid_instruction", LS_INVALID_INSTRUCTION, false, kUninstaller,
-     "The uninstaller is damaged: it contains an invalid instruction.",
-     "Le programme de d\xC3\xA9sinstallation est endommag\xC3\xA9 : il contient une instruction invalide."},
-};
-
-const int32_t OPCODE_EXTRACT = 21;
-const int32_t OPCODE_WRITE_UNINSTALLER = 63;
-
-bool has_role(const Role& r, bool uninstaller) {
-    return r.variant == kBoth || (r.variant == kUninstaller) == uninstaller;
-}
 
 // Page texts that decide whether a page exists.
 struct PageSwitch {
@@ -189,7 +75,7 @@ struct LanguageChoice {
 class Loader {
 public:
     Loader(const std::string& text, const std::string& file, const std::string& base_dir,
-           const Converter& converter, std::vector<std::string>& errors)
+           const Converter& converter, std::vector<Diagnostic>& errors)
         : text_(text), file_(file), base_dir_(base_dir), converter_(converter), errors_(errors) {}
 
     void load(DataBlockModel& m);
@@ -199,11 +85,11 @@ private:
     const std::string& file_;
     const std::string& base_dir_;
     const Converter& converter_;
-    std::vector<std::string>& errors_;
+    std::vector<Diagnostic>& errors_;
 
     void error(const toml::node* node, const std::string& message) { error((int)line_of(node), message); }
     void error(int line, const std::string& message) {
-        errors_.push_back(file_ + ":" + std::to_string(line) + ": " + message);
+        errors_.push_back({file_, line, 0, message});
     }
     static int line_of(const toml::node* node) {
         int line = node ? (int)node->source().begin.line : 0;
@@ -346,7 +232,7 @@ AssembleResult Loader::script(DataBlockModel& m, const toml::node* node, int mis
     AssembleResult code;
     if (!node || !node->is_string()) {
         error(node ? line_of(node) : missing_line, what + " = '''...''' must be given, as a string");
-        code.errors.push_back("no script");
+        code.errors.push_back({file_, 0, 0, "no script"});
         return code;
     }
     auto cache = std::make_shared<std::map<std::string, size_t>>();
@@ -482,7 +368,7 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
         if (r) known_keys(*r, {"root", "key", "value"}, "install_dir_registry");
         if (!root || !key || !value || !root->is_string()) {
             error(n, "install_dir_registry needs root (such as \"HKLM\"), key and value");
-        } else if (!find_symbol(find_opcode("read_registry")->params[1].symbols, root->as_string()->get(),
+        } else if (!find_symbol(find_opcode(OP_READ_REGISTRY)->params[1].symbols, root->as_string()->get(),
                                 root_value)) {
             error(root, "unknown registry root '" + root->as_string()->get() + "'");
         } else {
@@ -541,7 +427,7 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
     // The payload that each extract_file entry writes.
     std::map<size_t, size_t> extracted;
     for (const BlockReference& ref : m.block_references)
-        if (ref.parameter == 2 && ref.entry < m.entries.size() && m.entries[ref.entry].opcode == OPCODE_EXTRACT)
+        if (ref.parameter == 2 && ref.entry < m.entries.size() && m.entries[ref.entry].opcode == OP_EXTRACT_FILE)
             extracted[ref.entry] = ref.payload;
     for (const toml::node& s : *a) {
         const toml::table* t = s.as_table();
@@ -559,7 +445,7 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
             error(&s, "a section needs its code = \"label\"");
         } else if (label(code, *code_node, "code", rec.code)) {
             int32_t end = rec.code;
-            for (; (size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OPCODE_END; ++end) {
+            for (; (size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OP_RETURN; ++end) {
                 auto found = extracted.find((size_t)end);
                 if (found != extracted.end()) computed_kb += ((int64_t)m.payloads[found->second].size() + 1023) / 1024;
             }
@@ -596,14 +482,14 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
     if (texts) {
         for (const auto& kv : *texts) {
             bool known = false;
-            for (const Role& r : kRoles) known = known || (has_role(r, un) && kv.first.str() == r.name);
+            for (const LanguageText& r : kLanguageTexts) known = known || (has_role(r, un) && kv.first.str() == r.name);
             if (!known)
                 error(&kv.second, std::string("unknown ") + (un ? "uninstaller " : "") + "language text '" +
                                       std::string(kv.first.str()) + "'");
         }
     }
     std::string missing;
-    for (const Role& r : kRoles) {
+    for (const LanguageText& r : kLanguageTexts) {
         if (!has_role(r, un)) continue;
         const toml::node* given = texts ? texts->get(r.name) : nullptr;
         // Every English and every French variant (the same primary language
@@ -696,7 +582,7 @@ void Loader::uninstaller(DataBlockModel& m, const toml::table& t, const std::vec
     if (const toml::node* n = t.get("code")) {
         if (label(code, *n, "code", h.uninstall_code)) {
             int32_t end = h.uninstall_code;
-            while ((size_t)end < un->entries.size() && un->entries[(size_t)end].opcode != OPCODE_END) ++end;
+            while ((size_t)end < un->entries.size() && un->entries[(size_t)end].opcode != OP_RETURN) ++end;
             h.uninstall_entry_count = end - h.uninstall_code;
         }
     } else {
@@ -704,7 +590,7 @@ void Loader::uninstaller(DataBlockModel& m, const toml::table& t, const std::vec
     }
     callbacks(h, t.get("callbacks"), code, "[uninstaller.callbacks]");
     for (size_t i = 0; i < code.entries.size(); ++i)
-        if (code.entries[i].opcode == OPCODE_WRITE_UNINSTALLER)
+        if (code.entries[i].opcode == OP_WRITE_UNINSTALLER)
             error(code.lines[i], "the uninstaller cannot write an uninstaller: write_uninstaller belongs to the installer");
     std::vector<LanguageChoice> chosen;
     languages(*un, t.get("languages"), true, chosen, &inherited, &t);
@@ -838,7 +724,7 @@ void Loader::load(DataBlockModel& m) {
 
     const toml::table* un = table(root, "uninstaller", "uninstaller");
     for (size_t i = 0; i < code.entries.size(); ++i)
-        if (code.entries[i].opcode == OPCODE_WRITE_UNINSTALLER && !un && !root.get("uninstaller"))
+        if (code.entries[i].opcode == OP_WRITE_UNINSTALLER && !un && !root.get("uninstaller"))
             error(code.lines[i], "write_uninstaller needs an [uninstaller] table that describes the uninstaller");
     if (un) uninstaller(m, *un, chosen);
 }
@@ -847,24 +733,22 @@ void Loader::load(DataBlockModel& m) {
 
 std::vector<std::string> language_text_roles(bool uninstaller) {
     std::vector<std::string> names;
-    for (const Role& r : kRoles)
+    for (const LanguageText& r : kLanguageTexts)
         if (has_role(r, uninstaller)) names.push_back(r.name);
     return names;
 }
 
 bool load_description(const std::string& text, const std::string& file, const std::string& base_dir,
-                      DataBlockModel& model, std::vector<std::string>& errors, const Converter& converter) {
+                      DataBlockModel& model, std::vector<Diagnostic>& errors, const Converter& converter) {
     DataBlockModel m(false);
     size_t before = errors.size();
     Loader loader(text, file, base_dir, converter, errors);
     loader.load(m);
     if (errors.size() != before) {
         // In the order of the file, whichever part of it found them.
-        auto line = [&](const std::string& e) {
-            return std::atol(e.c_str() + std::min(e.size(), file.size() + 1));
-        };
-        std::stable_sort(errors.begin() + (long)before, errors.end(),
-                         [&](const std::string& a, const std::string& b) { return line(a) < line(b); });
+        std::vector<Diagnostic> found(errors.begin() + (long)before, errors.end());
+        sort_by_line(found);
+        std::copy(found.begin(), found.end(), errors.begin() + (long)before);
         return false;
     }
     model = std::move(m);

@@ -44,15 +44,16 @@
 #include <vector>
 
 #include "builder/codepage.h"
+#include "builder/diagnostic.h"
 #include "builder/model.h"
 
 namespace quillmar {
 
 // Reads the description `text` (from `file`; payload paths relative to
 // `base_dir`) into `model`, which is replaced only when there was no error.
-// Errors are "file:line: message", as many as were found.
+// Every error found is added to `errors`, in the order of the lines.
 bool load_description(const std::string& text, const std::string& file, const std::string& base_dir,
-                      DataBlockModel& model, std::vector<std::string>& errors,
+                      DataBlockModel& model, std::vector<Diagnostic>& errors,
                       const Converter& converter = windows_1252());
 
 // The role names accepted in a language's texts (of the installer or of the

@@ -14,17 +14,6 @@
 
 namespace quillmar {
 
-namespace {
-
-void put_le32(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    p[2] = (uint8_t)(v >> 16);
-    p[3] = (uint8_t)(v >> 24);
-}
-
-}  // namespace
-
 size_t first_header_offset(size_t stub_size, size_t stub_alignment) {
     return (stub_size + stub_alignment - 1) / stub_alignment * stub_alignment;
 }
@@ -56,24 +45,20 @@ bool build_installer_image(const Bytes& stub, const Bytes& stream, const ImageOp
     image.assign(header_at, 0);
     std::memcpy(image.data(), stub.data(), stub.size());
 
-    uint8_t first[sizeof(FirstHeader)];
-    put_le32(first + offsetof(FirstHeader, flags), options.flags);
-    put_le32(first + offsetof(FirstHeader, magic), FIRST_HEADER_MAGIC);
-    put_le32(first + offsetof(FirstHeader, signature), FIRST_HEADER_SIG0);
-    put_le32(first + offsetof(FirstHeader, signature) + 4, FIRST_HEADER_SIG1);
-    put_le32(first + offsetof(FirstHeader, signature) + 8, FIRST_HEADER_SIG2);
-    put_le32(first + offsetof(FirstHeader, header_length), (uint32_t)options.header_length);
-    put_le32(first + offsetof(FirstHeader, total_length), (uint32_t)total);
-    image.insert(image.end(), first, first + sizeof(first));
+    const FirstHeader first = {options.flags,
+                               FIRST_HEADER_MAGIC,
+                               {FIRST_HEADER_SIG0, FIRST_HEADER_SIG1, FIRST_HEADER_SIG2},
+                               options.header_length,
+                               (int32_t)total};
+    append_record(image, first);
     image.insert(image.end(), stream.begin(), stream.end());
 
     if (with_crc) {
         // Everything from byte 512 on, so the stub's first 512 bytes may change
         // without touching the data block.
-        uint32_t crc = crc32_update(0, image.data() + CRC_SKIP_BYTES, (uint32_t)(image.size() - CRC_SKIP_BYTES));
-        uint8_t stored[4];
-        put_le32(stored, crc);
-        image.insert(image.end(), stored, stored + 4);
+        const uint32_t crc =
+            crc32_update(0, image.data() + CRC_SKIP_BYTES, (uint32_t)(image.size() - CRC_SKIP_BYTES));
+        append_record(image, crc);
     }
     image.insert(image.end(), options.trailer.begin(), options.trailer.end());
     return true;

@@ -10,6 +10,14 @@ namespace quillmar {
 
 using Bytes = std::vector<uint8_t>;
 
+// Appends a record or a word of the data block as it lies in memory: the
+// data block's byte order is the host's (datablock/records.h checks it).
+template <typename T>
+void append_record(Bytes& out, const T& record) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&record);
+    out.insert(out.end(), p, p + sizeof(T));
+}
+
 struct ImageOptions {
     uint32_t flags = 0;          // FH_ bits; FH_CRC decides whether a CRC is written
     int32_t header_length = 0;   // length of the header block in the decoded stream

@@ -38,16 +38,19 @@ SET(kShow, {"SW_HIDE", 0}, {"SW_SHOWNORMAL", 1}, {"SW_NORMAL", 1}, {"SW_SHOWMINI
     {"SW_MINIMIZE", 6}, {"SW_SHOWMINNOACTIVE", 7}, {"SW_SHOWNA", 8}, {"SW_RESTORE", 9},
     {"SW_SHOWDEFAULT", 10})
 
-// Shortcut options: icon index in bits 0..7, show command in bits 8..15,
-// hotkey in bits 16..31; the show commands are offered already shifted.
-SET(kShortcut, {"SHOW_NORMAL", 1 << 8}, {"SHOW_MAXIMIZED", 3 << 8}, {"SHOW_MINIMIZED", 7 << 8})
+// Shortcut options: the show commands are offered already shifted into place.
+SET(kShortcut, {"SHOW_NORMAL", 1 << SHORTCUT_SHOW_SHIFT}, {"SHOW_MAXIMIZED", 3 << SHORTCUT_SHOW_SHIFT},
+    {"SHOW_MINIMIZED", 7 << SHORTCUT_SHOW_SHIFT})
 
-SET(kOverwrite, {"always", 0}, {"never", 1}, {"try", 2}, {"if_newer", 3})
+SET(kOverwrite, {"always", OVERWRITE_ALWAYS}, {"never", OVERWRITE_NEVER}, {"try", OVERWRITE_TRY},
+    {"if_newer", OVERWRITE_IF_NEWER})
 
-SET(kIntOperation, {"add", 0}, {"sub", 1}, {"mul", 2}, {"div", 3}, {"or", 4}, {"and", 5},
-    {"xor", 6}, {"not", 7}, {"lnot", 8}, {"lor", 9}, {"land", 10}, {"mod", 11})
+SET(kIntOperation, {"add", INT_ADD}, {"sub", INT_SUB}, {"mul", INT_MUL}, {"div", INT_DIV}, {"or", INT_OR},
+    {"and", INT_AND}, {"xor", INT_XOR}, {"not", INT_NOT}, {"lnot", INT_LNOT}, {"lor", INT_LOR},
+    {"land", INT_LAND}, {"mod", INT_MOD})
 
-SET(kDetailFlags, {"list", 1}, {"status", 2}, {"both", 3})
+SET(kDetailFlags, {"list", DETAIL_TO_LIST}, {"status", DETAIL_TO_STATUS},
+    {"both", DETAIL_TO_LIST | DETAIL_TO_STATUS})
 
 SET(kAttributes, {"READONLY", 0x1}, {"HIDDEN", 0x2}, {"SYSTEM", 0x4}, {"DIRECTORY", 0x10},
     {"ARCHIVE", 0x20}, {"NORMAL", 0x80}, {"TEMPORARY", 0x100}, {"OFFLINE", 0x1000},
@@ -57,9 +60,9 @@ SET(kAttributes, {"READONLY", 0x1}, {"HIDDEN", 0x2}, {"SYSTEM", 0x4}, {"DIRECTOR
     {"FILE_ATTRIBUTE_TEMPORARY", 0x100}, {"FILE_ATTRIBUTE_OFFLINE", 0x1000},
     {"FILE_ATTRIBUTE_NOT_CONTENT_INDEXED", 0x2000})
 
-SET(kPathForm, {"short", 0}, {"long", 1})
-SET(kEnvironment, {"expand", 0}, {"variable", 1})
-SET(kStackMode, {"push", 0}, {"pop", 1})
+SET(kPathForm, {"short", PATH_SHORT}, {"long", PATH_LONG})
+SET(kEnvironment, {"expand", ENV_EXPAND}, {"variable", ENV_VARIABLE})
+SET(kStackMode, {"push", STACK_PUSH}, {"pop", STACK_POP})
 
 SET(kWindowLong, {"GWL_WNDPROC", -4}, {"GWL_HINSTANCE", -6}, {"GWL_HWNDPARENT", -8},
     {"GWL_ID", -12}, {"GWL_STYLE", -16}, {"GWL_EXSTYLE", -20}, {"GWL_USERDATA", -21})
@@ -68,17 +71,19 @@ SET(kCopyFlags, {"FOF_SILENT", 0x4}, {"FOF_RENAMEONCOLLISION", 0x8}, {"FOF_NOCON
     {"FOF_ALLOWUNDO", 0x40}, {"FOF_FILESONLY", 0x80}, {"FOF_SIMPLEPROGRESS", 0x100},
     {"FOF_NOCONFIRMMKDIR", 0x200}, {"FOF_NOERRORUI", 0x400})
 
-SET(kRegistryType, {"expand_string", 0}, {"string", 1}, {"dword", 2}, {"binary", 3})
-SET(kReadType, {"string", 0}, {"number", 1})
-SET(kEnumKind, {"values", 0}, {"keys", 1})
+SET(kRegistryType, {"expand_string", REG_KIND_EXPAND_STRING}, {"string", REG_KIND_STRING},
+    {"dword", REG_KIND_DWORD}, {"binary", REG_KIND_BINARY})
+SET(kReadType, {"string", REG_READ_STRING}, {"number", REG_READ_NUMBER})
+SET(kEnumKind, {"values", REG_ENUM_VALUES}, {"keys", REG_ENUM_KEYS})
 
 SET(kAccess, {"GENERIC_READ", (int64_t)0x80000000u}, {"GENERIC_WRITE", 0x40000000},
     {"read", (int64_t)0x80000000u}, {"write", 0x40000000}, {"read_write", (int64_t)0xC0000000u})
 SET(kDisposition, {"CREATE_NEW", 1}, {"CREATE_ALWAYS", 2}, {"OPEN_EXISTING", 3},
     {"OPEN_ALWAYS", 4}, {"TRUNCATE_EXISTING", 5})
 SET(kSeek, {"FILE_BEGIN", 0}, {"FILE_CURRENT", 1}, {"FILE_END", 2})
-SET(kSectionMode, {"set_name", 0}, {"get_name", 1}, {"set_flags", 2}, {"get_flags", 3})
-SET(kFontStyle, {"italic", 1}, {"underline", 2}, {"strikeout", 4})
+SET(kSectionMode, {"set_name", SECTION_SET_NAME}, {"get_name", SECTION_GET_NAME},
+    {"set_flags", SECTION_SET_FLAGS}, {"get_flags", SECTION_GET_FLAGS})
+SET(kFontStyle, {"italic", FONT_ITALIC}, {"underline", FONT_UNDERLINE}, {"strikeout", FONT_STRIKEOUT})
 
 #undef SET
 
@@ -100,89 +105,89 @@ using K = ParamKind;
 #define STACK_VALUE {"value", K::stack_value, nullptr, -1, nullptr, false}
 #define REGISTRY_DATA {"data", K::registry_data, nullptr, -1, nullptr, false}
 #define SECTION_VALUE {"value", K::section_value, nullptr, -1, nullptr, true}
-#define OP(code, name, a, b, c, d, e) {code, name, {a, b, c, d, e}}
+#define OP(code, name, a, b, c, d, e) {code, name, {a, b, c, d, e}, #code}
 
 const OpcodeInfo kOpcodes[] = {
-    OP(1, "end", NONE, NONE, NONE, NONE, NONE),
-    OP(2, "jump", TARGET("to"), NONE, NONE, NONE, NONE),
-    OP(3, "abort", STR("message"), NONE, NONE, NONE, NONE),
-    OP(4, "quit", NONE, NONE, NONE, NONE, NONE),
-    OP(5, "call", TARGET("to"), NONE, NONE, NONE, NONE),
-    OP(6, "detail_output", STR("text"), IMM("flags", &kDetailFlags), NONE, NONE, NONE),
-    OP(7, "sleep", NUM("milliseconds"), NONE, NONE, NONE, NONE),
-    OP(8, "set_all_users", IMM("flag", nullptr), NONE, NONE, NONE, NONE),
-    OP(9, "hide_window", NONE, NONE, NONE, NONE, NONE),
-    OP(10, "bring_to_front", NONE, NONE, NONE, NONE, NONE),
-    OP(11, "set_auto_close", IMM("flag", nullptr), NONE, NONE, NONE, NONE),
-    OP(12, "show_details", IMM_R("list_show", &kShow), IMM_R("button_show", &kShow), NONE, NONE, NONE),
-    OP(13, "set_file_attributes", STR_R("path"), IMM_R("attributes", &kAttributes), NONE, NONE, NONE),
-    OP(14, "create_directory", STR_R("path"), IMM("set_output", nullptr), NONE, NONE, NONE),
-    OP(15, "if_file_exists", STR_R("path"), TARGET("found"), TARGET("missing"), NONE, NONE),
-    OP(16, "if_error", TARGET("error"), TARGET("no_error"), IMM("new_count", nullptr), NONE, NONE),
-    OP(17, "rename", STR_R("source"), STR_R("destination"), IMM("at_reboot", nullptr), NONE, NONE),
-    OP(18, "get_full_path", SLOT("result"), STR_R("path"), IMM("form", &kPathForm), NONE, NONE),
-    OP(19, "search_path", SLOT("result"), STR_R("name"), NONE, NONE, NONE),
-    OP(20, "get_temp_file_name", SLOT("result"), NONE, NONE, NONE, NONE),
-    OP(21, "extract_file", IMM("overwrite", &kOverwrite), STR_R("name"), BLOCK("data"),
-       IMM_D("time_low", nullptr, -1), IMM_D("time_high", nullptr, -1)),
-    OP(22, "delete_file", STR_R("path"), IMM("at_reboot", nullptr), NONE, NONE, NONE),
-    OP(23, "message_box", IMM("style", &kMessageBoxStyle), STR_R("text"), IMM("buttons", &kButtons),
+    OP(OP_RETURN, "end", NONE, NONE, NONE, NONE, NONE),
+    OP(OP_JUMP, "jump", TARGET("to"), NONE, NONE, NONE, NONE),
+    OP(OP_ABORT, "abort", STR("message"), NONE, NONE, NONE, NONE),
+    OP(OP_QUIT, "quit", NONE, NONE, NONE, NONE, NONE),
+    OP(OP_CALL, "call", TARGET("to"), NONE, NONE, NONE, NONE),
+    OP(OP_DETAIL_OUTPUT, "detail_output", STR("text"), IMM("flags", &kDetailFlags), NONE, NONE, NONE),
+    OP(OP_SLEEP, "sleep", NUM("milliseconds"), NONE, NONE, NONE, NONE),
+    OP(OP_SET_ALL_USERS, "set_all_users", IMM("flag", nullptr), NONE, NONE, NONE, NONE),
+    OP(OP_HIDE_WINDOW, "hide_window", NONE, NONE, NONE, NONE, NONE),
+    OP(OP_BRING_TO_FRONT, "bring_to_front", NONE, NONE, NONE, NONE, NONE),
+    OP(OP_SET_AUTO_CLOSE, "set_auto_close", IMM("flag", nullptr), NONE, NONE, NONE, NONE),
+    OP(OP_SHOW_DETAILS, "show_details", IMM_R("list_show", &kShow), IMM_R("button_show", &kShow), NONE, NONE, NONE),
+    OP(OP_SET_FILE_ATTRIBUTES, "set_file_attributes", STR_R("path"), IMM_R("attributes", &kAttributes), NONE, NONE, NONE),
+    OP(OP_CREATE_DIRECTORY, "create_directory", STR_R("path"), IMM("set_output", nullptr), NONE, NONE, NONE),
+    OP(OP_IF_FILE_EXISTS, "if_file_exists", STR_R("path"), TARGET("found"), TARGET("missing"), NONE, NONE),
+    OP(OP_IF_ERROR, "if_error", TARGET("error"), TARGET("no_error"), IMM("new_count", nullptr), NONE, NONE),
+    OP(OP_RENAME, "rename", STR_R("source"), STR_R("destination"), IMM("at_reboot", nullptr), NONE, NONE),
+    OP(OP_GET_FULL_PATH, "get_full_path", SLOT("result"), STR_R("path"), IMM("form", &kPathForm), NONE, NONE),
+    OP(OP_SEARCH_PATH, "search_path", SLOT("result"), STR_R("name"), NONE, NONE, NONE),
+    OP(OP_GET_TEMP_FILE_NAME, "get_temp_file_name", SLOT("result"), NONE, NONE, NONE, NONE),
+    OP(OP_EXTRACT_FILE, "extract_file", IMM("overwrite", &kOverwrite), STR_R("name"), BLOCK("data"),
+       IMM_D("time_low", nullptr, NO_FILE_TIME), IMM_D("time_high", nullptr, NO_FILE_TIME)),
+    OP(OP_DELETE_FILE, "delete_file", STR_R("path"), IMM("at_reboot", nullptr), NONE, NONE, NONE),
+    OP(OP_MESSAGE_BOX, "message_box", IMM("style", &kMessageBoxStyle), STR_R("text"), IMM("buttons", &kButtons),
        TARGET("first"), TARGET("second")),
-    OP(24, "remove_directory", STR_R("path"), IMM("recursive", nullptr), NONE, NONE, NONE),
-    OP(25, "string_length", SLOT("result"), STR("text"), NONE, NONE, NONE),
-    OP(26, "copy_string", SLOT("result"), STR("text"), NUM("count"), NUM("start"), NONE),
-    OP(27, "compare_string", STR("a"), STR("b"), TARGET("equal"), TARGET("different"), NONE),
-    OP(28, "read_environment", SLOT("result"), STR_R("text"), IMM("mode", &kEnvironment), NONE, NONE),
-    OP(29, "compare_int", NUM("a"), NUM("b"), TARGET("equal"), TARGET("less"), TARGET("greater")),
-    OP(30, "compare_uint", NUM("a"), NUM("b"), TARGET("equal"), TARGET("less"), TARGET("greater")),
-    OP(31, "int_operation", SLOT("result"), NUM("a"), NUM("b"), IMM_R("operation", &kIntOperation), NONE),
-    OP(32, "format_int", SLOT("result"), STR_R("format"), NUM("value"), NONE, NONE),
-    OP(33, "stack", STACK_VALUE, IMM("mode", &kStackMode),
+    OP(OP_REMOVE_DIRECTORY, "remove_directory", STR_R("path"), IMM("recursive", nullptr), NONE, NONE, NONE),
+    OP(OP_STRING_LENGTH, "string_length", SLOT("result"), STR("text"), NONE, NONE, NONE),
+    OP(OP_COPY_STRING, "copy_string", SLOT("result"), STR("text"), NUM("count"), NUM("start"), NONE),
+    OP(OP_COMPARE_STRING, "compare_string", STR("a"), STR("b"), TARGET("equal"), TARGET("different"), NONE),
+    OP(OP_READ_ENVIRONMENT, "read_environment", SLOT("result"), STR_R("text"), IMM("mode", &kEnvironment), NONE, NONE),
+    OP(OP_COMPARE_INT, "compare_int", NUM("a"), NUM("b"), TARGET("equal"), TARGET("less"), TARGET("greater")),
+    OP(OP_COMPARE_UINT, "compare_uint", NUM("a"), NUM("b"), TARGET("equal"), TARGET("less"), TARGET("greater")),
+    OP(OP_INT_OPERATION, "int_operation", SLOT("result"), NUM("a"), NUM("b"), IMM_R("operation", &kIntOperation), NONE),
+    OP(OP_FORMAT_INT, "format_int", SLOT("result"), STR_R("format"), NUM("value"), NONE, NONE),
+    OP(OP_STACK, "stack", STACK_VALUE, IMM("mode", &kStackMode),
        IMM("exchange", nullptr), NONE, NONE),
-    OP(34, "find_window", SLOT_OPT("result"), STR("class"), STR("title"), NUM("parent"), NUM("after")),
-    OP(35, "send_message", SLOT_OPT("result"), STR_R("window"), STR_R("message"), NUM("wparam"),
+    OP(OP_FIND_WINDOW, "find_window", SLOT_OPT("result"), STR("class"), STR("title"), NUM("parent"), NUM("after")),
+    OP(OP_SEND_MESSAGE, "send_message", SLOT_OPT("result"), STR_R("window"), STR_R("message"), NUM("wparam"),
        NUM("lparam")),
-    OP(36, "if_window", NUM("window"), TARGET("valid"), TARGET("invalid"), NONE, NONE),
-    OP(37, "get_dialog_item", SLOT("result"), NUM("dialog"), NUM("control"), NONE, NONE),
-    OP(38, "set_window_long", NUM("window"), IMM_R("index", &kWindowLong), NUM("value"), NONE, NONE),
-    OP(39, "shell_execute", STR("verb"), STR_R("file"), STR("parameters"), IMM_D("show", &kShow, 1), NONE),
-    OP(40, "execute", STR_R("command"), IMM("wait", nullptr), SLOT_OPT("exit_code"), NONE, NONE),
-    OP(41, "get_file_time", STR_R("path"), SLOT("high"), SLOT("low"), NONE, NONE),
-    OP(42, "get_file_version", STR_R("file"), SLOT("high"), SLOT("low"), NONE, NONE),
-    OP(43, "call_library", STR_R("library"), STR_R("function"), STR("status"), IMM("keep_loaded", nullptr),
+    OP(OP_IF_WINDOW, "if_window", NUM("window"), TARGET("valid"), TARGET("invalid"), NONE, NONE),
+    OP(OP_GET_DIALOG_ITEM, "get_dialog_item", SLOT("result"), NUM("dialog"), NUM("control"), NONE, NONE),
+    OP(OP_SET_WINDOW_LONG, "set_window_long", NUM("window"), IMM_R("index", &kWindowLong), NUM("value"), NONE, NONE),
+    OP(OP_SHELL_EXECUTE, "shell_execute", STR("verb"), STR_R("file"), STR("parameters"), IMM_D("show", &kShow, 1), NONE),
+    OP(OP_EXECUTE, "execute", STR_R("command"), IMM("wait", nullptr), SLOT_OPT("exit_code"), NONE, NONE),
+    OP(OP_GET_FILE_TIME, "get_file_time", STR_R("path"), SLOT("high"), SLOT("low"), NONE, NONE),
+    OP(OP_GET_FILE_VERSION, "get_file_version", STR_R("file"), SLOT("high"), SLOT("low"), NONE, NONE),
+    OP(OP_CALL_LIBRARY, "call_library", STR_R("library"), STR_R("function"), STR("status"), IMM("keep_loaded", nullptr),
        NONE),
-    OP(44, "create_shortcut", STR_R("shortcut"), STR_R("target"), STR("arguments"), STR("icon_file"),
+    OP(OP_CREATE_SHORTCUT, "create_shortcut", STR_R("shortcut"), STR_R("target"), STR("arguments"), STR("icon_file"),
        IMM("options", &kShortcut)),
-    OP(45, "copy_files", STR_R("source"), STR_R("destination"), IMM("flags", &kCopyFlags), NONE, NONE),
-    OP(46, "reboot", IMM_D("guard", nullptr, REBOOT_GUARD), NONE, NONE, NONE, NONE),
-    OP(47, "if_reboot_flag", TARGET("set"), TARGET("clear"), NONE, NONE, NONE),
-    OP(48, "set_reboot_flag", IMM("value", nullptr), NONE, NONE, NONE, NONE),
-    OP(49, "write_ini", STR_R("section"), STR_R("entry"), STR_R("value"), STR_R("file"), NONE),
-    OP(50, "read_ini", SLOT("result"), STR("section"), STR("entry"), STR_R("file"), NONE),
-    OP(51, "delete_registry", IMM_R("root", &kRoots), STR_R("key"), STR_R("value"),
+    OP(OP_COPY_FILES, "copy_files", STR_R("source"), STR_R("destination"), IMM("flags", &kCopyFlags), NONE, NONE),
+    OP(OP_REBOOT, "reboot", IMM_D("guard", nullptr, REBOOT_GUARD), NONE, NONE, NONE, NONE),
+    OP(OP_IF_REBOOT_FLAG, "if_reboot_flag", TARGET("set"), TARGET("clear"), NONE, NONE, NONE),
+    OP(OP_SET_REBOOT_FLAG, "set_reboot_flag", IMM("value", nullptr), NONE, NONE, NONE, NONE),
+    OP(OP_WRITE_INI, "write_ini", STR_R("section"), STR_R("entry"), STR_R("value"), STR_R("file"), NONE),
+    OP(OP_READ_INI, "read_ini", SLOT("result"), STR("section"), STR("entry"), STR_R("file"), NONE),
+    OP(OP_DELETE_REGISTRY, "delete_registry", IMM_R("root", &kRoots), STR_R("key"), STR_R("value"),
        IMM("only_if_empty", nullptr), NONE),
-    OP(52, "write_registry", IMM_R("root", &kRoots), STR_R("key"), STR("value"),
+    OP(OP_WRITE_REGISTRY, "write_registry", IMM_R("root", &kRoots), STR_R("key"), STR("value"),
        REGISTRY_DATA, IMM_R("type", &kRegistryType)),
-    OP(53, "read_registry", SLOT("result"), IMM_R("root", &kRoots), STR_R("key"), STR("value"),
+    OP(OP_READ_REGISTRY, "read_registry", SLOT("result"), IMM_R("root", &kRoots), STR_R("key"), STR("value"),
        IMM("type", &kReadType)),
-    OP(54, "enum_registry", SLOT("result"), IMM_R("root", &kRoots), STR_R("key"), NUM("index"),
+    OP(OP_ENUM_REGISTRY, "enum_registry", SLOT("result"), IMM_R("root", &kRoots), STR_R("key"), NUM("index"),
        IMM("kind", &kEnumKind)),
-    OP(55, "file_close", SLOT("handle"), NONE, NONE, NONE, NONE),
-    OP(56, "file_open", STR_R("file"), IMM_R("access", &kAccess), IMM_R("disposition", &kDisposition),
+    OP(OP_FILE_CLOSE, "file_close", SLOT("handle"), NONE, NONE, NONE, NONE),
+    OP(OP_FILE_OPEN, "file_open", STR_R("file"), IMM_R("access", &kAccess), IMM_R("disposition", &kDisposition),
        SLOT("handle"), NONE),
-    OP(57, "file_write", SLOT("handle"), STR("data"), IMM("byte", nullptr), NONE, NONE),
-    OP(58, "file_read", SLOT("handle"), SLOT("result"), NUM_D("max", "1023"), IMM("byte", nullptr), NONE),
-    OP(59, "file_seek", SLOT("handle"), NUM("distance"), IMM("method", &kSeek), SLOT_OPT("position"), NONE),
-    OP(60, "find_close", SLOT("handle"), NONE, NONE, NONE, NONE),
-    OP(61, "find_next", SLOT("result"), SLOT("handle"), NONE, NONE, NONE),
-    OP(62, "find_first", STR_R("pattern"), SLOT("result"), SLOT("handle"), NONE, NONE),
-    OP(63, "write_uninstaller", STR_R("name"), NONE, NONE, NONE, NONE),
-    OP(65, "section", NUM("index"), IMM_R("mode", &kSectionMode),
+    OP(OP_FILE_WRITE, "file_write", SLOT("handle"), STR("data"), IMM("byte", nullptr), NONE, NONE),
+    OP(OP_FILE_READ, "file_read", SLOT("handle"), SLOT("result"), NUM_D("max", "1023"), IMM("byte", nullptr), NONE),
+    OP(OP_FILE_SEEK, "file_seek", SLOT("handle"), NUM("distance"), IMM("method", &kSeek), SLOT_OPT("position"), NONE),
+    OP(OP_FIND_CLOSE, "find_close", SLOT("handle"), NONE, NONE, NONE, NONE),
+    OP(OP_FIND_NEXT, "find_next", SLOT("result"), SLOT("handle"), NONE, NONE, NONE),
+    OP(OP_FIND_FIRST, "find_first", STR_R("pattern"), SLOT("result"), SLOT("handle"), NONE, NONE),
+    OP(OP_WRITE_UNINSTALLER, "write_uninstaller", STR_R("name"), NONE, NONE, NONE, NONE),
+    OP(OP_SECTION, "section", NUM("index"), IMM_R("mode", &kSectionMode),
        SECTION_VALUE, NONE, NONE),
-    OP(66, "set_control_bitmap", STR_R("file"), IMM_R("control", nullptr), IMM("fit", nullptr), NONE, NONE),
-    OP(67, "create_font", SLOT("result"), STR_R("face"), NUM("size"), NUM("weight"),
+    OP(OP_SET_CONTROL_BITMAP, "set_control_bitmap", STR_R("file"), IMM_R("control", nullptr), IMM("fit", nullptr), NONE, NONE),
+    OP(OP_CREATE_FONT, "create_font", SLOT("result"), STR_R("face"), NUM("size"), NUM("weight"),
        IMM("style", &kFontStyle)),
-    OP(70, "remember_temp_directory", NONE, NONE, NONE, NONE, NONE),
+    OP(OP_REMEMBER_TEMP_DIRECTORY, "remember_temp_directory", NONE, NONE, NONE, NONE, NONE),
 };
 
 const int kOpcodeCount = (int)(sizeof(kOpcodes) / sizeof(kOpcodes[0]));

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "datablock/opcodes.h"
+
 namespace quillmar {
 
 enum class ParamKind {
@@ -43,12 +45,10 @@ struct ParamInfo {
 
 struct OpcodeInfo {
     int32_t opcode;
-    const char* name;
+    const char* name;  // as scripts write it
     ParamInfo params[5];
+    const char* constant;  // the opcode's constant, such as "OP_JUMP"
 };
-
-static const int32_t OPCODE_END = 1;
-static const int32_t REBOOT_GUARD = 0x0BADF00D;
 
 // nullptr when the name (lower case, as written in the source) is unknown.
 const OpcodeInfo* find_opcode(const std::string& name);

@@ -1,18 +1,10 @@
 #include "builder/string_pool.h"
 
-#include "datablock/records.h"
+#include "builder/text_encoding.h"
 
 namespace quillmar {
 
-std::string StringPool::escape_literal(const std::string& ansi) {
-    std::string out;
-    out.reserve(ansi.size());
-    for (unsigned char c : ansi) {
-        if (c >= SC_FIRST) out += (char)SC_ESCAPE;
-        out += (char)c;
-    }
-    return out;
-}
+int32_t StringPool::add_text(const std::string& ansi) { return add_encoded(escape_literal(ansi)); }
 
 int32_t StringPool::add_encoded(const std::string& stored) {
     auto found = offsets_.find(stored);

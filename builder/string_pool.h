@@ -17,9 +17,7 @@ public:
 
     // Adds ANSI text meant literally: every byte from 0xDB upward, which the
     // stub would take for an expansion code, is escaped first.
-    int32_t add_text(const std::string& ansi) { return add_encoded(escape_literal(ansi)); }
-
-    static std::string escape_literal(const std::string& ansi);
+    int32_t add_text(const std::string& ansi);
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 

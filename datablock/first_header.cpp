@@ -1,10 +1,6 @@
 #include "datablock/records.h"
 
-// Reads the record word by word so that the buffer needs no particular alignment.
-static uint32_t read_le32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
+// The record is read word by word: the buffer needs no particular alignment.
 int32_t first_header_total_length(const void* record) {
     const uint8_t* p = (const uint8_t*)record;
     if (read_le32(p + offsetof(FirstHeader, flags)) & ~FH_KNOWN_FLAGS) return 0;

@@ -5,11 +5,8 @@
 #include "decoder/decoder.h"
 #include "startup/progress_dialog.h"
 #include "startup/startup.h"
+#include "startup/texts.h"
 #include "ui/message_box.h"
-
-#define TEXT_CACHE_CREATE_FAILED "Erreur lors de l'\xE9" "criture du fichier temp"
-#define TEXT_HEADER_READ_FAILED "Erreur lors de la lecture du block d'infos de l'installation"
-#define TEXT_DECOMPRESSING_FORMAT "d\xE9" "compression: %d%%"
 
 static const DWORD INPUT_CHUNK = 16384;
 static const DWORD OUTPUT_WINDOW = 32768;

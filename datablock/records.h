@@ -8,6 +8,16 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The stub uses the records in place and the builder writes them as they lie
+// in memory: both only ever run on little-endian machines.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the data block is little-endian");
+
+// A 32-bit field at any address, whatever its alignment.
+inline uint32_t read_le32(const void* at) {
+    const uint8_t* p = (const uint8_t*)at;
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
 // A value of -1 in a reference, colour or callback field means "none".
 static const int32_t REF_NONE = -1;
 
@@ -208,18 +218,12 @@ struct UninstallPageTexts {
 };
 
 // ---- Uninstaller patch block -------------------------------------------------
-// uint32 patch_count, then patch_count records of: uint32 length,
-// uint32 offset into the stub copy, `length` replacement bytes.
+// uint32 patch_count, then patch_count records, each a PatchRecordHead and
+// `length` replacement bytes for the stub copy at `offset`.
 struct PatchRecordHead {
     uint32_t length;
     uint32_t offset;
 };
-
-// ---- String pool codes ---------------------------------------------------------
-// Bytes from SC_FIRST upward are expansion codes; a literal byte in that range
-// is written as SC_ESCAPE followed by the byte.
-static const uint8_t SC_FIRST = 0xDB;
-static const uint8_t SC_ESCAPE = 0xFF;
 
 // ---- Layout checks ---------------------------------------------------------------
 

@@ -156,7 +156,7 @@ int32_t resolve_code(DecoderState* s) {
     const int32_t t = s->table_no;
     const int32_t L = s->code_length;
     const int32_t v = s->code_value;
-    if (L > DEC_MAX_CODE_LENGTH) return kCodeError;
+    if (L > STREAM_MAX_CODE_LENGTH) return kCodeError;
     if (v > s->limit[t][L]) {
         s->code_length = L + 1;
         s->state_no |= 1;  // DS_FIRST/RUN/NEXT_SYMBOL -> the matching _BIT state
@@ -215,7 +215,7 @@ int finish_block(DecoderState* s) {
 // ---------------------------------------------------------------------------
 // Data symbols. run_symbols handles a symbol already read bit by bit (sym >=
 // 0) and then decodes on through the look-up tables for as long as the
-// buffered bits and the input hold at least DEC_MAX_CODE_LENGTH bits, working
+// buffered bits and the input hold at least STREAM_MAX_CODE_LENGTH bits, working
 // on local copies. It leaves a pending symbol read for the bit-by-bit path
 // when fewer bits remain.
 
@@ -256,14 +256,14 @@ int run_symbols(DecoderState* s, int32_t sym) {
     int result;
     for (;;) {
         if (sym < 0) {
-            if (live < DEC_MAX_CODE_LENGTH) {
+            if (live < STREAM_MAX_CODE_LENGTH) {
                 while (live <= kWordBits - 8 && in_left != 0) {
                     buf = (buf << 8) | *in++;
                     in_left--;
                     loaded++;
                     live += 8;
                 }
-                if (live < DEC_MAX_CODE_LENGTH) {
+                if (live < STREAM_MAX_CODE_LENGTH) {
                     result = SYM_NEED_BITS;
                     break;
                 }
@@ -276,20 +276,20 @@ int run_symbols(DecoderState* s, int32_t sym) {
             } else {
                 // Longer than the look-up: continue the canonical decode on
                 // the next 20 bits.
-                const uint32_t p20 = (uint32_t)(buf >> (live - DEC_MAX_CODE_LENGTH)) & 0xFFFFFu;
+                const uint32_t p20 = (uint32_t)(buf >> (live - STREAM_MAX_CODE_LENGTH)) & 0xFFFFFu;
                 int32_t L, v;
                 bool found = false;
                 if (min_len <= DEC_LOOKUP_BITS) {
                     L = DEC_LOOKUP_BITS;  // no stop up to here, or the entry would be set
-                    v = (int32_t)(p20 >> (DEC_MAX_CODE_LENGTH - L));
+                    v = (int32_t)(p20 >> (STREAM_MAX_CODE_LENGTH - L));
                 } else {
                     L = min_len;
-                    v = (int32_t)(p20 >> (DEC_MAX_CODE_LENGTH - L));
+                    v = (int32_t)(p20 >> (STREAM_MAX_CODE_LENGTH - L));
                     found = v <= limit[L];
                 }
-                while (!found && L < DEC_MAX_CODE_LENGTH) {
+                while (!found && L < STREAM_MAX_CODE_LENGTH) {
                     L++;
-                    v = (v << 1) | (int32_t)((p20 >> (DEC_MAX_CODE_LENGTH - L)) & 1u);
+                    v = (v << 1) | (int32_t)((p20 >> (STREAM_MAX_CODE_LENGTH - L)) & 1u);
                     found = v <= limit[L];
                 }
                 if (!found) {
@@ -316,7 +316,7 @@ int run_symbols(DecoderState* s, int32_t sym) {
             // so the accumulator stays at most 900000 and never wraps.
             run_length += run_weight << sym;
             run_weight <<= 1;
-            if (run_length > DEC_BLOCK_CAPACITY - nblock) {
+            if (run_length > STREAM_BLOCK_CAPACITY - nblock) {
                 result = SYM_ERROR;
                 break;
             }
@@ -336,7 +336,7 @@ int run_symbols(DecoderState* s, int32_t sym) {
                 result = SYM_BLOCK_DONE;
                 break;
             }
-            if (nblock >= DEC_BLOCK_CAPACITY) {
+            if (nblock >= STREAM_BLOCK_CAPACITY) {
                 result = SYM_ERROR;
                 break;
             }
@@ -362,7 +362,7 @@ int run_symbols(DecoderState* s, int32_t sym) {
             base = s->base[table_no];
             perm = s->perm[table_no];
             min_len = s->min_lengths[table_no];
-            group_left = DEC_GROUP_SIZE;
+            group_left = STREAM_GROUP_SIZE;
         }
         group_left--;
     }
@@ -412,8 +412,8 @@ int finish_symbol_map(DecoderState* s) {
 
 // Selectors as read are move-to-front indices over the table numbers.
 void undo_selector_mtf(DecoderState* s) {
-    uint8_t list[DEC_MAX_TABLES];
-    for (int32_t k = 0; k < DEC_MAX_TABLES; k++) list[k] = (uint8_t)k;
+    uint8_t list[STREAM_MAX_TABLES];
+    for (int32_t k = 0; k < STREAM_MAX_TABLES; k++) list[k] = (uint8_t)k;
     for (int32_t g = 0; g < s->selectors_kept; g++) {
         int32_t v = s->selector_indices[g];
         const uint8_t table = list[v];
@@ -437,7 +437,7 @@ void start_symbols(DecoderState* s) {
     // Group 0 for the first symbol; selectors_kept is at least 1.
     s->group_no = 0;
     s->table_no = s->selectors[0];
-    s->group_left = DEC_GROUP_SIZE - 1;
+    s->group_left = STREAM_GROUP_SIZE - 1;
     s->state_no = DS_FIRST_SYMBOL;
 }
 
@@ -447,11 +447,11 @@ int block_decode(DecoderState* s) {
         switch (s->state_no) {
         case DS_BLOCK_MARKER:
             if (!get_bits(s, 8, &v)) return DEC_OK;
-            if (v == 0x17) {
+            if (v == STREAM_END_MARKER) {
                 s->state_no = DS_IDLE;
                 return DEC_STREAM_END;
             }
-            if (v != 0x31) return DEC_DATA_ERROR;
+            if (v != STREAM_BLOCK_MARKER) return DEC_DATA_ERROR;
             s->state_no = DS_RANDOMISED;
             break;
         case DS_RANDOMISED:
@@ -469,7 +469,7 @@ int block_decode(DecoderState* s) {
                 s->state_no++;
                 break;
             }
-            if (s->origin > DEC_MAX_ORIGIN) return DEC_DATA_ERROR;
+            if (s->origin > STREAM_MAX_ORIGIN) return DEC_DATA_ERROR;
             s->i = 0;
             s->state_no = DS_GROUP_MAP;
             break;
@@ -498,7 +498,7 @@ int block_decode(DecoderState* s) {
             break;
         case DS_TABLE_COUNT:
             if (!get_bits(s, 3, &v)) return DEC_OK;
-            if (v < 2 || v > DEC_MAX_TABLES) return DEC_DATA_ERROR;
+            if (v < STREAM_MIN_TABLES || v > STREAM_MAX_TABLES) return DEC_DATA_ERROR;
             s->table_count = (int32_t)v;
             s->state_no = DS_SELECTOR_COUNT;
             break;
@@ -509,7 +509,7 @@ int block_decode(DecoderState* s) {
             // it are read and checked but not kept. No block can use them
             // (a full block needs 18001 groups), so nothing else changes.
             s->selector_count = (int32_t)v;
-            s->selectors_kept = v > DEC_MAX_SELECTORS ? DEC_MAX_SELECTORS : (int32_t)v;
+            s->selectors_kept = v > STREAM_MAX_SELECTORS ? STREAM_MAX_SELECTORS : (int32_t)v;
             s->i = 0;
             s->j = 0;
             s->state_no = DS_SELECTOR;
@@ -521,7 +521,7 @@ int block_decode(DecoderState* s) {
                 if (s->j >= s->table_count) return DEC_DATA_ERROR;
                 break;
             }
-            if (s->i < DEC_MAX_SELECTORS) s->selector_indices[s->i] = (uint8_t)s->j;
+            if (s->i < STREAM_MAX_SELECTORS) s->selector_indices[s->i] = (uint8_t)s->j;
             s->i++;
             s->j = 0;
             if (s->i < s->selector_count) break;
@@ -536,7 +536,7 @@ int block_decode(DecoderState* s) {
             s->state_no = DS_LENGTH_MORE;
             break;
         case DS_LENGTH_MORE:
-            if (s->current_length < 1 || s->current_length > DEC_MAX_CODE_LENGTH) return DEC_DATA_ERROR;
+            if (s->current_length < 1 || s->current_length > STREAM_MAX_CODE_LENGTH) return DEC_DATA_ERROR;
             if (!get_bits(s, 1, &v)) return DEC_OK;
             if (v) {
                 s->state_no = DS_LENGTH_STEP;
@@ -704,7 +704,7 @@ int decoder_init(DecoderStream* stream) {
     stream->state = s;
     s->stream = stream;
     s->state_no = DS_BLOCK_MARKER;
-    s->block = (uint32_t*)decoder_alloc((uint32_t)DEC_BLOCK_CAPACITY * (uint32_t)sizeof(uint32_t));
+    s->block = (uint32_t*)decoder_alloc((uint32_t)STREAM_BLOCK_CAPACITY * (uint32_t)sizeof(uint32_t));
     if (!s->block) return DEC_MEM_ERROR;
     return DEC_OK;
 }

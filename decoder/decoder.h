@@ -1,8 +1,8 @@
 // Stream decoder for the data block's compressed stream: block-sorting
 // compression (inverse Burrows-Wheeler transform, move-to-front, zero-run
 // coding, Huffman tables, initial run-length coding, optional randomisation)
-// with this system's own framing: no stream header, a 0x31 byte before each
-// block, a 0x17 byte at the end, no checksums, blocks of up to 900000 entries.
+// with this system's own framing (datablock/stream_format.h): no stream
+// header, a marker byte before each block and an end byte, no checksums.
 //
 // The decoder is resumable at every bit read and every output byte: the
 // caller lends input and output windows of any size through DecoderStream and
@@ -13,6 +13,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "datablock/stream_format.h"
 
 enum {
     DS_IDLE = 1,    // after the end marker
@@ -48,13 +50,6 @@ enum {
 };
 
 enum {
-    DEC_BLOCK_CAPACITY = 900000,  // entries of the block array
-    DEC_MAX_ORIGIN = 900010,
-    DEC_MAX_TABLES = 6,
-    DEC_MAX_ALPHABET = 258,
-    DEC_MAX_SELECTORS = 18002,  // 2 + 900000 / 50
-    DEC_MAX_CODE_LENGTH = 20,
-    DEC_GROUP_SIZE = 50,
     // Codes of up to this many bits are decoded with one table look-up.
     DEC_LOOKUP_BITS = 10,
 };
@@ -93,7 +88,7 @@ struct DecoderState {
     int32_t byte_counts[256];
     int32_t entries_fetched;
     int32_t cumulative[257];
-    uint32_t* block;  // DEC_BLOCK_CAPACITY entries
+    uint32_t* block;  // STREAM_BLOCK_CAPACITY entries
 
     // Block decoder tables.
     uint8_t in_use[256];
@@ -102,23 +97,23 @@ struct DecoderState {
     int32_t used_count;
     uint8_t mtf_area[4096];
     int32_t mtf_starts[16];
-    uint8_t selectors[DEC_MAX_SELECTORS];
-    uint8_t selector_indices[DEC_MAX_SELECTORS];
-    uint8_t code_lengths[DEC_MAX_TABLES][DEC_MAX_ALPHABET];
-    int32_t limit[DEC_MAX_TABLES][DEC_MAX_ALPHABET];
-    int32_t base[DEC_MAX_TABLES][DEC_MAX_ALPHABET];
-    int32_t perm[DEC_MAX_TABLES][DEC_MAX_ALPHABET];
-    int32_t min_lengths[DEC_MAX_TABLES];
+    uint8_t selectors[STREAM_MAX_SELECTORS];
+    uint8_t selector_indices[STREAM_MAX_SELECTORS];
+    uint8_t code_lengths[STREAM_MAX_TABLES][STREAM_MAX_ALPHABET];
+    int32_t limit[STREAM_MAX_TABLES][STREAM_MAX_ALPHABET];
+    int32_t base[STREAM_MAX_TABLES][STREAM_MAX_ALPHABET];
+    int32_t perm[STREAM_MAX_TABLES][STREAM_MAX_ALPHABET];
+    int32_t min_lengths[STREAM_MAX_TABLES];
     // Short-code look-up per table, indexed by the next DEC_LOOKUP_BITS bits:
     // (length << 9) | symbol, 0 when the code is longer than the look-up.
-    uint16_t lookup[DEC_MAX_TABLES][1 << DEC_LOOKUP_BITS];
+    uint16_t lookup[STREAM_MAX_TABLES][1 << DEC_LOOKUP_BITS];
 
     // Working variables of the block decoder, kept across bit reads.
     int32_t i, j, t;              // symbol index, inner index, table index
     int32_t alphabet_size;
     int32_t table_count;
     int32_t selector_count;       // as read from the stream
-    int32_t selectors_kept;       // min(selector_count, DEC_MAX_SELECTORS)
+    int32_t selectors_kept;       // min(selector_count, STREAM_MAX_SELECTORS)
     int32_t end_of_block;
     int32_t group_no;
     int32_t group_left;

@@ -58,7 +58,9 @@ int32_t execute_entry(const ScriptEntry* entries, int32_t index) {
     if (!entries || index < 0 || index >= script_entry_count()) return invalid_instruction();
     const ScriptEntry* entry = &entries[index];
     const int32_t opcode = entry->opcode;
-    // Opcodes 0, 1, 64, 68 and 69 have no handler in the table.
+    // An empty slot of the table (0, 1, 64, 68, 69, and the opcodes of a
+    // family not built in yet: see instruction_table.cpp) is an invalid
+    // instruction.
     const InstructionHandler handler = opcode >= 0 && opcode < OP_TABLE_SIZE ? instruction_table[opcode] : 0;
     if (!handler) return invalid_instruction();
     // A nested code segment (OP_CALL) must not clear what this entry's own

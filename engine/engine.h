@@ -13,7 +13,11 @@
 
 #include "datablock/records.h"
 #include "engine/number.h"
-#include "engine/opcodes.h"
+#include "datablock/opcodes.h"
+
+// Result of an instruction (and of a code segment) that ends the code segment
+// fatally; every other result is a jump value.
+static const int32_t RESULT_ABORT = 0x7FFFFFFF;
 
 // ---- Engine state (process-wide, never reset between code segments) ---------
 

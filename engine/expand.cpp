@@ -18,7 +18,7 @@ static char folder_value_name[32];
 // The quick-launch candidate: a folder of up to 1023 bytes plus the suffix.
 static char quick_launch_candidate[TEXT_SIZE + sizeof(quick_launch_suffix)];
 
-// Folder names of the codes 0xF6..0xF9, in code order.
+// Folder names of the codes SC_PROGRAMS..SC_START_MENU, in code order.
 static const char* const shell_folder_names[] = {"Programs", "Startup", "Desktop", "Start Menu"};
 
 void read_reg_string(HKEY root, const char* subkey, const char* name, char* out) {
@@ -77,24 +77,24 @@ static void quick_launch_path(char* out) {
 
 // Writes the text of code `code` at `out`, NUL-terminated, at most 1023 bytes.
 static void insert_code(unsigned char code, char* out) {
-    if (code == 0xDB) {
+    if (code == SC_MAIN_WINDOW) {
         wsprintfA(out, "%u", (unsigned)(UINT_PTR)current_main_window);
-    } else if (code <= 0xF4) {
-        lstrcpynA(out, var_slots[code - 0xDC], TEXT_SIZE);
-    } else if (code == 0xF5) {
+    } else if (code <= SC_LANG_ID) {
+        lstrcpynA(out, var_slots[code - SC_USER_VAR], TEXT_SIZE);
+    } else if (code == SC_PROGRAM_FILES) {
         read_reg_string(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", out);
         if (!out[0]) lstrcpyA(out, "C:\\Program Files");
-    } else if (code <= 0xF9) {
-        shell_folder_path(shell_folder_names[code - 0xF6], out);
-    } else if (code == 0xFA) {
+    } else if (code <= SC_START_MENU) {
+        shell_folder_path(shell_folder_names[code - SC_PROGRAMS], out);
+    } else if (code == SC_QUICK_LAUNCH) {
         quick_launch_path(out);
-    } else if (code == 0xFB) {
+    } else if (code == SC_TEMP_PATH) {
         temp_folder(out);
-    } else if (code == 0xFC) {
+    } else if (code == SC_WINDOWS) {
         system_folder(GetWindowsDirectoryA, out);
-    } else if (code == 0xFD) {
+    } else if (code == SC_SYSTEM) {
         system_folder(GetSystemDirectoryA, out);
-    } else {  // 0xFE
+    } else {  // SC_TEMP_DIRECTORY
         lstrcpynA(out, temp_directory, TEXT_SIZE);
     }
 }
@@ -103,7 +103,8 @@ static void insert_code(unsigned char code, char* out) {
 // does not double it. The text is walked by characters: the second byte of
 // a double-byte character is never taken for a backslash.
 static int drops_trailing_backslash(unsigned char code) {
-    return code == 0xF1 || code == 0xF2 || code == 0xF3 || (code >= 0xF5 && code <= 0xFE);
+    return code == SC_INSTALL_DIR || code == SC_OUTPUT_DIR || code == SC_EXE_DIR ||
+           (code >= SC_PROGRAM_FILES && code <= SC_TEMP_DIRECTORY);
 }
 
 static void drop_trailing_backslash(char* text) {

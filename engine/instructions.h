@@ -6,7 +6,7 @@
 #pragma once
 
 #include "datablock/records.h"
-#include "engine/opcodes.h"
+#include "datablock/opcodes.h"
 
 // Runs one entry; returns 0, a jump value or RESULT_ABORT.
 typedef int32_t (*InstructionHandler)(const ScriptEntry* entry);

@@ -148,8 +148,6 @@ int32_t op_get_temp_file_name(const ScriptEntry* entry) {
 
 // ---- Extracting a payload file ---------------------------------------------------
 
-enum OverwriteMode { OVERWRITE_ALWAYS = 0, OVERWRITE_NEVER = 1, OVERWRITE_TRY = 2, OVERWRITE_IF_NEWER = 3 };
-
 // OutputDir (1023 bytes), a backslash and a name (1023 bytes) fit whole; a
 // path that long is refused by the platform and handled as a file that
 // cannot be opened.
@@ -204,7 +202,7 @@ int32_t op_extract_file(const ScriptEntry* entry) {
     FILETIME stored;
     stored.dwLowDateTime = (DWORD)entry->p3;
     stored.dwHighDateTime = (DWORD)entry->p4;
-    const int has_time = !(entry->p3 == -1 && entry->p4 == -1);
+    const int has_time = !(entry->p3 == NO_FILE_TIME && entry->p4 == NO_FILE_TIME);
 
     int32_t mode = entry->p0;
     for (;;) {
@@ -374,10 +372,6 @@ int32_t op_copy_files(const ScriptEntry* entry) {
 
 static char uninstaller_path[2 * 1024 + 2];
 
-static uint32_t read_le32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 // Applies the patch records of `block` (`length` bytes) to the stub copy in
 // order. 0 when a record reaches past the block or past the stub: such a
 // block is damaged, and an uninstaller made with it could not start.
@@ -386,10 +380,10 @@ static int apply_patches(uint8_t* stub, uint32_t stub_length, const uint8_t* blo
     const uint32_t count = read_le32(block);
     uint32_t at = 4;
     for (uint32_t i = 0; i < count; ++i) {
-        if (length - at < 8) return 0;
-        const uint32_t size = read_le32(block + at);
-        const uint32_t offset = read_le32(block + at + 4);
-        at += 8;
+        if (length - at < sizeof(PatchRecordHead)) return 0;
+        const uint32_t size = read_le32(block + at + offsetof(PatchRecordHead, length));
+        const uint32_t offset = read_le32(block + at + offsetof(PatchRecordHead, offset));
+        at += sizeof(PatchRecordHead);
         if (size > length - at || offset > stub_length || size > stub_length - offset) return 0;
         copy_bytes(stub + offset, block + at, (int)size);
         at += size;

@@ -205,10 +205,6 @@ int32_t op_compare_uint(const ScriptEntry* e) {
     return a == b ? e->p2 : a < b ? e->p3 : e->p4;
 }
 
-enum IntOperation {
-    INT_ADD, INT_SUB, INT_MUL, INT_DIV, INT_OR, INT_AND, INT_XOR, INT_NOT, INT_LNOT, INT_LOR, INT_LAND, INT_MOD,
-};
-
 // Sums and products wrap at 32 bits. Dividing by zero gives 0 and an error;
 // the one quotient that does not fit, INT32_MIN / -1, wraps to INT32_MIN with
 // remainder 0 instead of trapping.
@@ -296,12 +292,10 @@ static int32_t stack_push(int32_t offset) {
 
 int32_t op_stack(const ScriptEntry* e) {
     if (e->p2) return stack_exchange(e->p2);
-    return e->p1 ? stack_pop(e->p0) : stack_push(e->p0);
+    return e->p1 != STACK_PUSH ? stack_pop(e->p0) : stack_push(e->p0);
 }
 
 // ---- Sections ------------------------------------------------------------------------
-
-enum SectionMode { SECTION_SET_NAME, SECTION_GET_NAME, SECTION_SET_FLAGS };
 
 // An uninstaller has no sections.
 static int32_t section_count() {

@@ -1,5 +1,5 @@
 // The stub's own fixed texts, shown before any language of the data block is
-// known. They are stored in Windows code page 1252; string literals are split
+// known: those of start-up and those of the data block reader. They are stored in Windows code page 1252; string literals are split
 // after each \x escape so that a following letter is never read as a hex digit.
 #pragma once
 
@@ -18,3 +18,9 @@
 #define TEXT_UNINSTALL_INIT_FAILED "Erreur lors de l'initialisation de la d\xE9" "sinstallation"
 
 #define TEXT_VERIFYING_FORMAT "V\xE9" "rification de l'installation: %d%%"
+
+#define TEXT_CACHE_CREATE_FAILED "Erreur lors de l'\xE9" "criture du fichier temp"
+
+#define TEXT_HEADER_READ_FAILED "Erreur lors de la lecture du block d'infos de l'installation"
+
+#define TEXT_DECOMPRESSING_FORMAT "d\xE9" "compression: %d%%"

@@ -55,7 +55,7 @@ int verify_data_block() {
             if (total) {
                 found = 1;
                 header_position = progress_done;
-                first_header_flags = ((const FirstHeader*)chunk_buffer)->flags;
+                first_header_flags = read_le32(chunk_buffer + offsetof(FirstHeader, flags));
                 if (total > remaining) return fail_verification(dialog);
                 // A data block must hold at least its own FirstHeader and, when
                 // announced, its CRC; anything shorter (negative included) would
@@ -76,7 +76,11 @@ int verify_data_block() {
                 dialog = create_progress_dialog(module_handle, verifying_format);
         }
 
-        if (remaining < progress_of) crc = crc32_update(crc, chunk_buffer, (uint32_t)chunk);
+        // Every byte from CRC_SKIP_BYTES on enters the CRC.
+        if (progress_done + chunk > (int32_t)CRC_SKIP_BYTES) {
+            const int32_t skip = progress_done < (int32_t)CRC_SKIP_BYTES ? (int32_t)CRC_SKIP_BYTES - progress_done : 0;
+            crc = crc32_update(crc, chunk_buffer + skip, (uint32_t)(chunk - skip));
+        }
         progress_done += chunk;
         remaining -= chunk;
     }

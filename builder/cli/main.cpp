@@ -31,6 +31,7 @@
 #include "builder/datablock_writer.h"
 #include "builder/description.h"
 #include "builder/image.h"
+#include "datablock/opcodes.h"
 #include "datablock/records.h"
 
 using namespace quillmar;
@@ -112,7 +113,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> payload_paths;
     ImageOptions options;
     options.flags = FH_CRC;
-    bool flag_options = false;  // --no-crc, --force-crc, --silent, --uninstaller, --header-length
+    bool flag_options = false;    // --no-crc, --force-crc, --silent, --uninstaller, --header-length
+    bool stream_options = false;  // --uninstaller, --header-length: only a raw stream needs them
     long long header_length = -1;
     unsigned threads = 0;
 
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
             header_length = std::strtoll(number.c_str(), &end, 10);
             if (number.empty() || *end || header_length < 0 || header_length > 0x7FFFFFFF)
                 return fail("--header-length: not a length: " + number);
-            flag_options = true;
+            flag_options = stream_options = true;
         } else if (arg == "--threads") {
             if (!value(number)) return usage();
             char* end = nullptr;
@@ -160,7 +162,7 @@ int main(int argc, char** argv) {
             flag_options = true;
         } else if (arg == "--uninstaller") {
             options.flags |= FH_UNINSTALLER;
-            flag_options = true;
+            flag_options = stream_options = true;
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
@@ -180,6 +182,10 @@ int main(int argc, char** argv) {
         return fail("--no-crc, --force-crc, --silent, --uninstaller and --header-length do not apply to a "
                     "description: set crc, force_crc and silent in its [installer] table");
     }
+    if (!payload_paths.empty() && stream_options) {
+        return fail("--uninstaller and --header-length apply to --stream only: an installer made of payload "
+                    "files gets its own header block");
+    }
 
     // Everything is read and checked before the stub is looked for.
     DataBlockModel model;
@@ -187,10 +193,10 @@ int main(int argc, char** argv) {
         Bytes text;
         std::string error;
         if (!read_file(description_path, text, error)) return fail("cannot read the description: " + error);
-        std::vector<std::string> errors;
+        std::vector<Diagnostic> errors;
         std::string base = std::filesystem::path(description_path).parent_path().string();
         if (!load_description(std::string(text.begin(), text.end()), description_path, base, model, errors)) {
-            for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
+            for (const Diagnostic& e : errors) std::fprintf(stderr, "%s\n", e.text().c_str());
             std::fprintf(stderr, "quillmar-build: %zu error%s; %s not written\n", errors.size(),
                          errors.size() == 1 ? "" : "s", out_path.c_str());
             return 1;
@@ -213,7 +219,7 @@ int main(int argc, char** argv) {
         Language english(1033);
         english.strings[LS_CAPTION] = model.pool.add_text("Quillmar");
         model.languages = {english};
-        model.entries = {{1, 0, 0, 0, 0, 0}};
+        model.entries = {{OP_RETURN, 0, 0, 0, 0, 0}};
         for (const std::string& path : payload_paths) {
             Bytes payload;
             if (!read_file(path, payload, error)) return fail(error);

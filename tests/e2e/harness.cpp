@@ -1,6 +1,8 @@
 #include "tests/e2e/harness.h"
 
 #include "builder/compressor.h"
+#include "datablock/opcodes.h"
+#include "tests/file_helpers.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +16,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace e2e {
@@ -39,12 +40,7 @@ void make_dirs(const std::string& path) {
     }
 }
 
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test_files::read_text;
 
 // Starts cmake/wine.sh run ... in its own process group, output to files.
 pid_t spawn_wine(const std::string& exe, const std::vector<std::string>& args, int limit_seconds,
@@ -116,7 +112,7 @@ quillmar::DataBlockModel minimal_model(const std::string& caption, Bytes payload
     quillmar::Language english(1033);
     english.strings[LS_CAPTION] = model.pool.add_text(caption);
     model.languages = {english};
-    model.entries = {{1, 0, 0, 0, 0, 0}};
+    model.entries = {{OP_RETURN, 0, 0, 0, 0, 0}};
     model.add_payload(std::move(payload));
     return model;
 }
@@ -270,7 +266,7 @@ std::string build_from_description(const std::string& name, const std::string& d
     const std::string file = dir + "/" + name + ".toml";
     const std::string exe = dir + "/" + name + ".exe";
     const std::string log = dir + "/" + name + ".build.txt";
-    std::ofstream(file, std::ios::binary) << description;
+    test_files::write_text(file, description);
     // The builder's own command line, with the stub under test.
     const std::string command = std::string("'") + QM_BUILDER_EXE + "' '" + file + "' -o '" + exe + "' --stub '" +
                                 QM_STUB_EXE + "' >'" + log + "' 2>&1";

@@ -36,9 +36,9 @@ void build_fixture(Bytes& installer, Bytes& uninstaller) {
     std::string error;
     ASSERT_TRUE(quillmar::read_file(dir + "/setup.toml", text, error)) << error;
     quillmar::DataBlockModel model;
-    std::vector<std::string> errors;
+    std::vector<quillmar::Diagnostic> errors;
     ASSERT_TRUE(quillmar::load_description(std::string(text.begin(), text.end()), "setup.toml", dir, model, errors))
-        << errors[0];
+        << errors[0].text();
 
     quillmar::DataBlock block;
     ASSERT_TRUE(quillmar::lay_out_data_block(model, stub_bytes(), compress, block, error)) << error;

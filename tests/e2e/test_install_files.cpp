@@ -10,13 +10,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "datablock/records.h"
 #include "tests/decodable_length.h"
 #include "tests/e2e/harness.h"
+#include "tests/file_helpers.h"
 
 namespace {
 
@@ -26,23 +26,10 @@ using Texts = std::vector<std::string>;
 
 // ---- Files on the host side ---------------------------------------------------
 
-void write_bytes(const std::string& path, const Bytes& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
-}
-
-void write_text(const std::string& path, const std::string& text) { write_bytes(path, Bytes(text.begin(), text.end())); }
-
-Bytes read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string read_text(const std::string& path) {
-    Bytes b = read_bytes(path);
-    return std::string(b.begin(), b.end());
-}
+using test_files::read_bytes;
+using test_files::read_text;
+using test_files::write_bytes;
+using test_files::write_text;
 
 bool exists(const std::string& path) {
     struct stat st;

@@ -27,9 +27,9 @@ AssembleResult run(const std::string& source, DataBlockModel& model, const Paylo
     return assemble(source, model, kFile, kFirstLine, windows_1252(), payloads);
 }
 
-std::string joined(const std::vector<std::string>& lines) {
+std::string joined(const std::vector<Diagnostic>& diagnostics) {
     std::string s;
-    for (const std::string& l : lines) s += l + "\n";
+    for (const Diagnostic& d : diagnostics) s += d.text() + "\n";
     return s;
 }
 
@@ -55,7 +55,7 @@ TEST(OpcodeTable, NamesEveryInstructionOnceWithUniqueParameterNames) {
     for (int32_t n = 1; n <= 70; ++n)
         if (n != 64 && n != 68 && n != 69) expected.insert(n);
     EXPECT_EQ(opcodes, expected);
-    EXPECT_EQ(find_opcode("return"), find_opcode(OPCODE_END));
+    EXPECT_EQ(find_opcode("return"), find_opcode(OP_RETURN));
     EXPECT_EQ(find_opcode("OP_JUMP"), nullptr);
 }
 
@@ -143,13 +143,13 @@ TEST(Assembler, ParameterKindsByPositionAndByName) {
         ASSERT_TRUE(r.ok()) << c.source << "\n" << joined(r.errors);
         ASSERT_EQ(m.entries.size(), 2u) << c.source;
         expect_entry(m, m.entries[0], c);
-        EXPECT_EQ(m.entries[1].opcode, OPCODE_END);
+        EXPECT_EQ(m.entries[1].opcode, OP_RETURN);
     }
 }
 
 TEST(Assembler, LabelsAndLocalLabelsResolveToEntryIndexPlusOne) {
     DataBlockModel m;
-    m.entries.resize(3, ScriptEntry{1, 0, 0, 0, 0, 0});  // code already in the model
+    m.entries.resize(3, ScriptEntry{OP_RETURN, 0, 0, 0, 0, 0});  // code already in the model
     const char* source =
         "        jump done                          # 3\n"
         "loop:   int_operation $var0, $var0, 1, add # 4\n"
@@ -176,7 +176,7 @@ TEST(Assembler, LabelsAndLocalLabelsResolveToEntryIndexPlusOne) {
     EXPECT_EQ(m.entries[7].p0, -3);
     EXPECT_EQ(m.entries[8].p0, 9);
     EXPECT_EQ(m.entries[9].p0, 9);
-    EXPECT_EQ(m.entries[10].opcode, OPCODE_END);
+    EXPECT_EQ(m.entries[10].opcode, OP_RETURN);
 }
 
 TEST(Assembler, SeveralSegmentsEachEndWithEnd) {
@@ -267,7 +267,7 @@ TEST(Assembler, UsesTheConverterItIsGiven) {
     UpperAscii converter;
     AssembleResult r = assemble("abort \"ok {install_dir}\"\nabort \"\xC3\xA9\"\nend", m, kFile, 1, converter);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "setup.toml:2: column 8: character \xC3\xA9 (U+00E9) has no equivalent in test code page");
+    EXPECT_EQ(r.errors[0].text(), "setup.toml:2: column 8: character \xC3\xA9 (U+00E9) has no equivalent in test code page");
     r = assemble("abort \"ok {install_dir}\"\nend", m, kFile, 1, converter);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(pool_string(m, m.entries[0].p0), "OK \xF1");
@@ -330,20 +330,20 @@ TEST(Assembler, ReportsErrorsWithTheirLocation) {
         DataBlockModel m;
         AssembleResult r = run(c.source, m);
         ASSERT_FALSE(r.ok()) << c.source;
-        EXPECT_EQ(r.errors[0], c.error) << c.source;
+        EXPECT_EQ(r.errors[0].text(), c.error) << c.source;
     }
     // A NUL would cut the stored string short.
     DataBlockModel m;
     const char nul[] = "abort \"a\0b\"\nend";
     AssembleResult r = run(std::string(nul, sizeof nul - 1), m);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "setup.toml:10: column 9: a NUL character cannot be stored in a string");
+    EXPECT_EQ(r.errors[0].text(), "setup.toml:10: column 9: a NUL character cannot be stored in a string");
 }
 
 TEST(Assembler, CollectsSeveralErrorsAndLeavesTheModelUntouched) {
     DataBlockModel m;
     int32_t kept = m.pool.add_text("kept");
-    m.entries.push_back({1, 0, 0, 0, 0, 0});
+    m.entries.push_back({OP_RETURN, 0, 0, 0, 0, 0});
     size_t pool_size = m.pool.bytes().size();
     const char* source =
         "abort \"fine\"\n"
@@ -353,8 +353,8 @@ TEST(Assembler, CollectsSeveralErrorsAndLeavesTheModelUntouched) {
         "end\n";
     AssembleResult r = run(source, m);
     ASSERT_EQ(r.errors.size(), 2u);
-    EXPECT_EQ(r.errors[0], "setup.toml:11: column 1: unknown instruction 'bogus'");
-    EXPECT_EQ(r.errors[1], "setup.toml:13: column 6: unknown label 'missing'");
+    EXPECT_EQ(r.errors[0].text(), "setup.toml:11: column 1: unknown instruction 'bogus'");
+    EXPECT_EQ(r.errors[1].text(), "setup.toml:13: column 6: unknown label 'missing'");
     EXPECT_TRUE(r.entries.empty());
     EXPECT_EQ(m.entries.size(), 1u);
     EXPECT_EQ(m.pool.bytes().size(), pool_size);
@@ -374,7 +374,7 @@ TEST(Assembler, PayloadBlocksBecomeBlockReferences) {
         }
         return true;
     };
-    m.entries.push_back({1, 0, 0, 0, 0, 0});
+    m.entries.push_back({OP_RETURN, 0, 0, 0, 0, 0});
     AssembleResult r = run(
         "extract_file if_newer, \"{output_dir}\\readme.txt\", \"files\\readme.txt\"\n"
         "write_registry HKLM, \"K\", \"Blob\", \"blob \"\"1\"\".bin\", binary\n"
@@ -400,7 +400,7 @@ TEST(Assembler, PayloadBlocksBecomeBlockReferences) {
     DataBlockModel other;
     r = run("extract_file always, \"x\", \"missing.txt\"\nend", other, payloads);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "setup.toml:10: column 27: no payload file 'missing.txt'");
+    EXPECT_EQ(r.errors[0].text(), "setup.toml:10: column 27: no payload file 'missing.txt'");
     EXPECT_TRUE(other.block_references.empty());
 }
 
@@ -480,8 +480,8 @@ TEST(Assembler, FileAndFilesBecomeExtractAndCreateDirectoryEntries) {
         const ScriptEntry& e = m.entries[i];
         const Expected& x = expected[i];
         EXPECT_EQ(e.opcode, x.opcode) << i;
-        EXPECT_EQ(e.p0 >= 0 ? pool_string(m, x.opcode == 14 ? e.p0 : e.p1) : "", x.name) << i;
-        if (x.opcode == 21) {
+        EXPECT_EQ(e.p0 >= 0 ? pool_string(m, x.opcode == OP_CREATE_DIRECTORY ? e.p0 : e.p1) : "", x.name) << i;
+        if (x.opcode == OP_EXTRACT_FILE) {
             EXPECT_EQ(e.p0, x.p0) << i;
             EXPECT_EQ(e.p3, x.time_low) << i;
             EXPECT_EQ(e.p4, x.time_high) << i;
@@ -530,7 +530,7 @@ TEST(Assembler, FileAndFilesReportErrorsAtTheirOperands) {
         AssembleResult r = assemble(c.source, m, kFile, kFirstLine, windows_1252(), fake.payloads,
                                     c.with_source ? &fake.source : nullptr);
         ASSERT_FALSE(r.ok()) << c.source;
-        EXPECT_EQ(r.errors[0].compare(0, std::string(c.error).size(), c.error), 0) << r.errors[0];
+        EXPECT_EQ(r.errors[0].text().compare(0, std::string(c.error).size(), c.error), 0) << r.errors[0].text();
         EXPECT_TRUE(m.entries.empty());
     }
     // A file name that the code page cannot hold is named in the message.
@@ -539,7 +539,7 @@ TEST(Assembler, FileAndFilesReportErrorsAtTheirOperands) {
     DataBlockModel m;
     AssembleResult r = assemble("  files \"tree\"\nend", m, kFile, kFirstLine, windows_1252(), fake.payloads, &fake.source);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "setup.toml:10: column 9: file name '\xE4\xB8\xAD.txt': character \xE4\xB8\xAD (U+4E2D) has no "
+    EXPECT_EQ(r.errors[0].text(), "setup.toml:10: column 9: file name '\xE4\xB8\xAD.txt': character \xE4\xB8\xAD (U+4E2D) has no "
                            "equivalent in Windows-1252");
 }
 

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,23 +12,15 @@
 #include "builder/datablock_writer.h"
 #include "builder/description.h"
 #include "builder/image.h"
+#include "tests/file_helpers.h"
 
 namespace quillmar {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_text(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test_files::read_text;
+using test_files::write_text;
 
 struct Result {
     int code = -1;
@@ -100,7 +90,7 @@ TEST(Cli, BuildsTheInstallerOfADescription) {
 
     // The bytes are those of the library's build of the same description.
     DataBlockModel model;
-    std::vector<std::string> errors;
+    std::vector<Diagnostic> errors;
     ASSERT_TRUE(load_description(kSetup, "setup.toml", p.dir.string(), model, errors));
     ImageOptions options;
     options.flags = model.image_flags;
@@ -136,6 +126,11 @@ TEST(Cli, FailsWithoutTouchingTheOutput) {
         {{"missing.toml", "-o", "out.exe", "--stub", "stub.bin"}, 1, "quillmar-build: cannot read the description: missing.toml: "},
         {{"setup.toml", "-o", "out.exe", "--stub", "nostub.bin"}, 1, "quillmar-build: cannot read the stub: nostub.bin: "},
         {{"setup.toml", "-o", "out.exe", "--stub", "stub.bin", "--silent"}, 1, "quillmar-build: --no-crc, --force-crc"},
+        // Once silently ignored: an installer of payload files has its own header block.
+        {{"--payload", "payload.txt", "-o", "out.exe", "--stub", "stub.bin", "--uninstaller"}, 1,
+         "quillmar-build: --uninstaller and --header-length apply to --stream only"},
+        {{"--payload", "payload.txt", "-o", "out.exe", "--stub", "stub.bin", "--header-length", "12"}, 1,
+         "quillmar-build: --uninstaller and --header-length apply to --stream only"},
         {{"setup.toml", "--stub", "stub.bin"}, 2, "usage: "},
         {{"setup.toml", "bad.toml", "-o", "out.exe"}, 2, "quillmar-build: only one description"},
         {{"setup.toml", "-o", "out.exe", "--fast"}, 2, "quillmar-build: unknown option --fast"},

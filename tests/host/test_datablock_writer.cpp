@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "builder/datablock_writer.h"
+#include "datablock/opcodes.h"
 
 namespace quillmar {
 namespace {
@@ -57,7 +58,7 @@ DataBlockModel sample_installer() {
     m.languages = {en, fr};
     SectionRecord section = {m.pool.add_text("Core"), SECTION_SELECTED, 0, 2, 12, 0};
     m.sections = {section, section};
-    m.entries = {{20, 0, 0, 0, 0, 0}, {20, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}};
+    m.entries = {{OP_GET_TEMP_FILE_NAME, 0, 0, 0, 0, 0}, {OP_GET_TEMP_FILE_NAME, 0, 0, 0, 0, 0}, {OP_RETURN, 0, 0, 0, 0, 0}};
     size_t first = m.add_payload({'a', 'b', 'c'});
     size_t empty = m.add_payload({});
     size_t third = m.add_payload(Bytes(1000, 7));
@@ -123,7 +124,7 @@ TEST(DataBlockWriter, UninstallerImageBlockCarriesItsOwnCrc) {
     Language en(1033, true);
     en.page_texts[UPT_UNINSTALL] = un->pool.add_text("Uninstall");
     un->languages = {en};
-    un->entries = {{1, 0, 0, 0, 0, 0}};
+    un->entries = {{OP_RETURN, 0, 0, 0, 0, 0}};
     un->uninstall_header.uninstall_code = 0;
     m.uninstaller_model = un;
     m.patches = {{600, {'P', 'A', 'T', 'C', 'H'}}};

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -14,6 +13,8 @@
 
 #include "builder/datablock_writer.h"
 #include "builder/description.h"
+#include "datablock/opcodes.h"
+#include "tests/file_helpers.h"
 
 namespace quillmar {
 namespace {
@@ -26,9 +27,9 @@ std::string pool_string(const DataBlockModel& m, int32_t offset) {
     return s;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
+std::string joined(const std::vector<Diagnostic>& diagnostics) {
     std::string s;
-    for (const std::string& l : lines) s += l + "\n";
+    for (const Diagnostic& d : diagnostics) s += d.text() + "\n";
     return s;
 }
 
@@ -41,7 +42,7 @@ struct Files {
     }
     ~Files() { std::filesystem::remove_all(dir); }
     void write(const std::string& name, const std::string& content) {
-        std::ofstream(dir / name, std::ios::binary) << content;
+        test_files::write_text(dir / name, content);
     }
 };
 
@@ -101,7 +102,7 @@ TEST(Description, FillsHeaderSectionsLanguagesAndPayloads) {
     files.write("files/readme.txt", "read me");
     files.write("license.txt", "Licence \xC3\xA9");
     DataBlockModel m;
-    std::vector<std::string> errors;
+    std::vector<Diagnostic> errors;
     ASSERT_TRUE(load_description(kDescription, "example.toml", files.dir.string(), m, errors)) << joined(errors);
 
     const InstallHeader& h = m.header;
@@ -178,7 +179,7 @@ TEST(Description, LanguageVariantsTakeTheBuiltInTexts) {
     for (const auto& c : cases) {
         const std::string text = "script = '''\nend\n'''\n[[languages]]\nid = " + std::to_string(c.id) + "\n";
         DataBlockModel m;
-        std::vector<std::string> errors;
+        std::vector<Diagnostic> errors;
         ASSERT_TRUE(load_description(text, "d.toml", ".", m, errors)) << c.id << ": " << joined(errors);
         ASSERT_EQ(m.languages.size(), 1u);
         EXPECT_EQ(m.languages[0].lang_id, c.id);
@@ -285,10 +286,10 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
         DataBlockModel m;
         m.pool.add_text("kept");
         size_t pool_size = m.pool.bytes().size();
-        std::vector<std::string> errors;
+        std::vector<Diagnostic> errors;
         EXPECT_FALSE(load_description(c.toml, "d.toml", files.dir.string(), m, errors)) << c.toml;
         ASSERT_FALSE(errors.empty()) << c.toml;
-        EXPECT_EQ(errors[0].compare(0, std::string(c.error).size(), c.error), 0) << errors[0];
+        EXPECT_EQ(errors[0].text().compare(0, std::string(c.error).size(), c.error), 0) << errors[0].text();
         EXPECT_EQ(m.pool.bytes().size(), pool_size);
         EXPECT_TRUE(m.entries.empty());
         EXPECT_TRUE(m.languages.empty());
@@ -315,7 +316,7 @@ namespace {
 
 DataBlockModel loaded(const std::string& toml, const std::string& base_dir = "") {
     DataBlockModel m;
-    std::vector<std::string> errors;
+    std::vector<Diagnostic> errors;
     EXPECT_TRUE(load_description(toml, "d.toml", base_dir, m, errors)) << toml << "\n" << joined(errors);
     return m;
 }
@@ -575,7 +576,7 @@ id = 1033
     for (size_t i = 0; i < std::size(all); ++i) {
         const ScriptEntry& e = m.entries[i];
         EXPECT_EQ(e.opcode, all[i].opcode) << i;
-        EXPECT_EQ(pool_string(m, e.opcode == 14 ? e.p0 : e.p1), all[i].name) << i;
+        EXPECT_EQ(pool_string(m, e.opcode == OP_CREATE_DIRECTORY ? e.p0 : e.p1), all[i].name) << i;
     }
     EXPECT_EQ(m.entries[1].p3, (int32_t)0x4B104BC0);
     EXPECT_EQ(m.entries[1].p4, 0x01D5C119);

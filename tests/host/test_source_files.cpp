@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "builder/source_files.h"
+#include "tests/file_helpers.h"
 
 namespace quillmar {
 namespace {
@@ -24,8 +24,7 @@ struct Tree {
     }
     ~Tree() { fs::remove_all(dir); }
     void file(const std::string& name, const std::string& content = "x") {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary) << content;
+        test_files::write_text(dir / name, content);
     }
     void folder(const std::string& name) { fs::create_directories(dir / name); }
     std::string path(const std::string& name = "") const { return (dir / name).string(); }

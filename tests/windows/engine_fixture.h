@@ -20,6 +20,7 @@
 #include "engine/expand.h"
 #include "engine/varslots.h"
 #include "startup/startup.h"
+#include "tests/file_helpers.h"
 #include "tests/windows/driver_process.h"
 #include "ui/components_page.h"
 #include "ui/message_box.h"
@@ -55,11 +56,7 @@ protected:
         quillmar::ImageOptions options;
         ASSERT_TRUE(quillmar::build_installer(model_, Bytes(1000, 'M'), compress, options, image, error)) << error;
         path_ = temp_path("qme");
-        HANDLE f = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(f, image.data(), (DWORD)image.size(), &written, nullptr);
-        CloseHandle(f);
+        ASSERT_TRUE(test_files::write_file(path_, image.data(), image.size())) << path_;
         own_file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(own_file, INVALID_HANDLE_VALUE);
         header_position = (int32_t)quillmar::first_header_offset(1000);
@@ -78,7 +75,7 @@ protected:
     void load_script(const std::string& source) {
         quillmar::AssembleResult result = quillmar::assemble(source, model_, "test.qms", 1);
         std::string errors;
-        for (const std::string& e : result.errors) errors += e + "\n";
+        for (const quillmar::Diagnostic& e : result.errors) errors += e.text() + "\n";
         ASSERT_TRUE(result.ok()) << errors;
         labels_ = result.labels;
         load();

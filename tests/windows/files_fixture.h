@@ -11,6 +11,7 @@
 #include <map>
 
 #include "builder/assembler.h"
+#include "tests/file_helpers.h"
 #include "tests/windows/detail_capture.h"
 
 namespace files_test {
@@ -39,26 +40,8 @@ const Prefix kPrefixes[] = {
     {LS_CORRUPT_DATA, "The installer is damaged."},
 };
 
-inline void write_text(const std::string& path, const std::string& text) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    WriteFile(f, text.data(), (DWORD)text.size(), &written, nullptr);
-    CloseHandle(f);
-}
-
-// The whole file, or "<missing>".
-inline std::string read_text(const std::string& path) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string data(GetFileSize(f, nullptr), '\0');
-    DWORD got = 0;
-    if (!data.empty()) ReadFile(f, &data[0], (DWORD)data.size(), &got, nullptr);
-    CloseHandle(f);
-    data.resize(got);
-    return data;
-}
+using test_files::read_text;
+using test_files::write_text;
 
 // The text as the driver program prints it: each backslash doubled.
 inline std::string backslashes(const std::string& text) {
@@ -175,7 +158,7 @@ protected:
         quillmar::AssembleResult result =
             quillmar::assemble(source, model_, "test", 1, quillmar::windows_1252(), resolver);
         std::string errors;
-        for (const std::string& e : result.errors) errors += e + "\n";
+        for (const quillmar::Diagnostic& e : result.errors) errors += e.text() + "\n";
         ASSERT_TRUE(result.ok()) << errors;
         labels_ = result.labels;
         load();

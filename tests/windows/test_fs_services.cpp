@@ -23,6 +23,7 @@
 #include "fs/process.h"
 #include "fs/reboot_ops.h"
 #include "fs/shortcut.h"
+#include "tests/file_helpers.h"
 #include "tests/windows/code_page.h"
 
 namespace {
@@ -69,25 +70,8 @@ bool is_directory(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string read_file(const std::string& path) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string data(GetFileSize(f, nullptr), '\0');
-    DWORD got = 0;
-    if (!data.empty()) ReadFile(f, &data[0], (DWORD)data.size(), &got, nullptr);
-    CloseHandle(f);
-    data.resize(got);
-    return data;
-}
-
-void write_file(const std::string& path, const std::string& data, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    if (!data.empty()) WriteFile(f, data.data(), (DWORD)data.size(), &written, nullptr);
-    CloseHandle(f);
-}
+using test_files::read_text;
+using test_files::write_text;
 
 // Names found directly in a directory, "." and ".." left out, sorted.
 std::vector<std::string> listing(const std::string& dir) {
@@ -239,7 +223,8 @@ TEST_F(DeleteTree, NestedTreeGoesDepthFirstWithALineForEveryEntry) {
         expected.push_back("Remove: " + path);
     }
     for (const auto& f : files) {
-        write_file(root + "\\" + f.first, "x", f.second);
+        write_text(root + "\\" + f.first, "x");
+        SetFileAttributesA((root + "\\" + f.first).c_str(), f.second);
         expected.push_back("Delete: " + root + "\\" + f.first);
     }
 
@@ -270,7 +255,7 @@ TEST_F(DeleteTree, WithoutTheFlagOnlyAnEmptyDirectoryGoes) {
     const std::string full = scratch_ / "full", empty = scratch_ / "empty";
     CreateDirectoryA(full.c_str(), nullptr);
     CreateDirectoryA(empty.c_str(), nullptr);
-    write_file(full + "\\keep.txt", "keep");
+    write_text(full + "\\keep.txt", "keep");
 
     run(full, 0);
     EXPECT_TRUE(exists(full + "\\keep.txt"));
@@ -282,9 +267,9 @@ TEST_F(DeleteTree, WithoutTheFlagOnlyAnEmptyDirectoryGoes) {
 TEST_F(DeleteTree, PathsThatAreNoDirectoryToEmptyOnlyTryTheRemoval) {
     const std::string dir = scratch_ / "dir";
     CreateDirectoryA(dir.c_str(), nullptr);
-    write_file(dir + "\\a.txt", "a");
-    write_file(dir + "\\b.log", "b");
-    write_file(scratch_ / "plain.txt", "file");
+    write_text(dir + "\\a.txt", "a");
+    write_text(dir + "\\b.log", "b");
+    write_text(scratch_ / "plain.txt", "file");
     CurrentDirectory in_scratch(scratch_.path());
 
     set_no_root_dir(true);
@@ -305,7 +290,7 @@ TEST_F(DeleteTree, PathsThatAreNoDirectoryToEmptyOnlyTryTheRemoval) {
         EXPECT_EQ(lines(), std::vector<std::string>{"Remove: " + c.path}) << c.what;
     }
     EXPECT_EQ(listing(dir), (std::vector<std::string>{"a.txt", "b.log"}));
-    EXPECT_EQ(read_file(scratch_ / "plain.txt"), "file");
+    EXPECT_EQ(read_text(scratch_ / "plain.txt"), "file");
     EXPECT_TRUE(is_directory("C:\\windows"));
 }
 
@@ -317,7 +302,7 @@ TEST_F(DeleteTree, DeepChainIsRemovedWithoutNestingCalls) {
     while (path.size() + 2 < MAX_PATH - 12) {
         path += "\\d";
         ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path.size();
-        write_file(path + "\\f", "");
+        write_text(path + "\\f", "");
         ++levels;
     }
     ASSERT_GT(levels, 100);
@@ -375,8 +360,8 @@ TEST_F(DeleteTree, DirectoryLinksAreNotFollowed) {
     const std::string outside = scratch_ / "outside", tree = scratch_ / "tree", link = tree + "\\link";
     CreateDirectoryA(outside.c_str(), nullptr);
     CreateDirectoryA(tree.c_str(), nullptr);
-    write_file(outside + "\\precious.txt", "keep me");
-    write_file(tree + "\\own.txt", "own");
+    write_text(outside + "\\precious.txt", "keep me");
+    write_text(tree + "\\own.txt", "own");
     const std::string outside_unix = unix_path(outside), link_unix = unix_path(link);
     if (outside_unix.empty() || !exists("Z:\\bin\\ln")) GTEST_SKIP() << "needs Wine and the host's ln";
     ASSERT_TRUE(host_command("Z:\\bin\\ln -s \"" + outside_unix + "\" \"" + link_unix + "\"", [&] { return exists(link); }));
@@ -384,7 +369,7 @@ TEST_F(DeleteTree, DirectoryLinksAreNotFollowed) {
     EXPECT_TRUE(link_attributes & FILE_ATTRIBUTE_REPARSE_POINT) << "the platform does not show links as such";
 
     run(tree, 1);
-    EXPECT_EQ(read_file(outside + "\\precious.txt"), "keep me");
+    EXPECT_EQ(read_text(outside + "\\precious.txt"), "keep me");
     EXPECT_FALSE(exists(tree + "\\own.txt"));
     const std::vector<std::string> got = lines();
     EXPECT_NE(std::find(got.begin(), got.end(), "Remove: " + link), got.end());
@@ -443,9 +428,9 @@ protected:
         source_ = scratch_ / "Source file with a long name.dll";
         other_ = scratch_ / "other.dll";
         target_ = scratch_ / "Target file with a long name.dll";
-        write_file(source_, "s");
-        write_file(other_, "o");
-        write_file(target_, "t");
+        write_text(source_, "s");
+        write_text(other_, "o");
+        write_text(target_, "t");
         source_line_ = short_name(target_) + "=" + short_name(source_) + "\r\n";
         ASSERT_NE(short_name(source_), source_) << "the platform gives no short names";
     }
@@ -481,9 +466,9 @@ TEST_F(WininitRequest, EditsTheRenameSection) {
     };
     for (const auto& c : cases) {
         DeleteFileA(ini_.c_str());
-        if (c.present) write_file(ini_, c.before);
+        if (c.present) write_text(ini_, c.before);
         EXPECT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), target_.c_str()), 1) << c.what;
-        EXPECT_EQ(read_file(ini_), c.after) << c.what;
+        EXPECT_EQ(read_text(ini_), c.after) << c.what;
     }
 }
 
@@ -491,18 +476,18 @@ TEST_F(WininitRequest, RepeatedAndFurtherRequests) {
     const std::string deletion = "NUL=" + short_name(other_) + "\r\n";
     ASSERT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), target_.c_str()), 1);
     ASSERT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), target_.c_str()), 1);
-    EXPECT_EQ(read_file(ini_), "[Rename]\r\n" + source_line_) << "the same request once";
+    EXPECT_EQ(read_text(ini_), "[Rename]\r\n" + source_line_) << "the same request once";
     ASSERT_EQ(add_wininit_request(ini_.c_str(), other_.c_str(), nullptr), 1);
-    EXPECT_EQ(read_file(ini_), "[Rename]\r\n" + deletion + source_line_) << "the newest request first";
+    EXPECT_EQ(read_text(ini_), "[Rename]\r\n" + deletion + source_line_) << "the newest request first";
 }
 
 TEST_F(WininitRequest, LargeFileMovesItsTailIntact) {
     std::string head(300000, '\0'), tail(200000, '\0');
     for (size_t i = 0; i < head.size(); ++i) head[i] = (char)('a' + i % 26);
     for (size_t i = 0; i < tail.size(); ++i) tail[i] = (i % 64 == 63) ? '\n' : (char)('A' + i % 26);
-    write_file(ini_, head + "[Rename]\r\n" + tail);
+    write_text(ini_, head + "[Rename]\r\n" + tail);
     ASSERT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), target_.c_str()), 1);
-    const std::string after = read_file(ini_);
+    const std::string after = read_text(ini_);
     EXPECT_EQ(after.size(), head.size() + 10 + source_line_.size() + tail.size());
     EXPECT_TRUE(after == head + "[Rename]\r\n" + source_line_ + tail);
 }
@@ -524,7 +509,7 @@ TEST_F(WininitRequest, NamesWithoutAShortFormStayWhole) {
     for (const auto& c : cases) {
         DeleteFileA(ini_.c_str());
         ASSERT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), c.target.c_str()), 1) << c.what;
-        EXPECT_EQ(read_file(ini_), "[Rename]\r\n" + c.expected + "=" + short_name(source_) + "\r\n") << c.what;
+        EXPECT_EQ(read_text(ini_), "[Rename]\r\n" + c.expected + "=" + short_name(source_) + "\r\n") << c.what;
     }
 }
 
@@ -533,12 +518,12 @@ TEST_F(WininitRequest, FileThatCannotBeOpenedStaysAsItWas) {
     EXPECT_EQ(add_wininit_request(nowhere.c_str(), source_.c_str(), target_.c_str()), 0);
     EXPECT_FALSE(exists(nowhere));
 
-    write_file(ini_, "[Rename]\r\nA=B\r\n");
+    write_text(ini_, "[Rename]\r\nA=B\r\n");
     HANDLE held = CreateFileA(ini_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(add_wininit_request(ini_.c_str(), source_.c_str(), target_.c_str()), 0);
     CloseHandle(held);
-    EXPECT_EQ(read_file(ini_), "[Rename]\r\nA=B\r\n");
+    EXPECT_EQ(read_text(ini_), "[Rename]\r\nA=B\r\n");
 }
 
 // The Windows folder's wininit.ini, as seen before and after a request.
@@ -557,8 +542,8 @@ using win_test::PendingRenames;
 TEST(MoveAtReboot, AsksTheSystemAndLeavesWininitAlone) {
     ScratchDir scratch;
     const std::string source = scratch / "in use.dll", target = scratch / "replaced.dll", doomed = scratch / "old.dll";
-    write_file(source, "new");
-    write_file(doomed, "old");
+    write_text(source, "new");
+    write_text(doomed, "old");
     PendingRenames pending;
     ASSERT_TRUE(pending.opened());
     const std::string wininit_before = wininit_state();
@@ -580,8 +565,8 @@ TEST(MoveAtReboot, AsksTheSystemAndLeavesWininitAlone) {
     EXPECT_TRUE(deleted) << shown;
     EXPECT_EQ(wininit_state(), wininit_before);
     // Nothing happens before the restart.
-    EXPECT_EQ(read_file(source), "new");
-    EXPECT_EQ(read_file(doomed), "old");
+    EXPECT_EQ(read_text(source), "new");
+    EXPECT_EQ(read_text(doomed), "old");
 }
 
 // ---- Directory creation ------------------------------------------------------------
@@ -668,11 +653,11 @@ TEST(StartProcess, RunsProgramsInTheGivenDirectory) {
     ASSERT_TRUE(exists(child_program()));
 
     EXPECT_EQ(run_and_wait(child + "3", scratch.path().c_str()), 3u);
-    EXPECT_EQ(without_final_backslash(read_file(out)), scratch.path());
+    EXPECT_EQ(without_final_backslash(read_text(out)), scratch.path());
     {
         CurrentDirectory in_elsewhere(elsewhere.path());
         EXPECT_EQ(run_and_wait(child + "0", nullptr), 0u);
-        EXPECT_EQ(without_final_backslash(read_file(out)), elsewhere.path()) << "none: the caller's directory";
+        EXPECT_EQ(without_final_backslash(read_text(out)), elsewhere.path()) << "none: the caller's directory";
     }
     EXPECT_EQ(run_and_wait("cmd.exe /c exit 7", nullptr), 7u);
 }
@@ -725,7 +710,7 @@ std::ostream& operator<<(std::ostream& os, const LinkFields& f) {
 // comes from the file's fixed header (its 32-bit field at offset 0x3C), since
 // Wine's link object writes it but does not read it back.
 bool read_link(const std::string& file, LinkFields& f) {
-    const std::string raw = read_file(file);
+    const std::string raw = read_text(file);
     if (raw.size() < 0x4C) return false;
     std::memcpy(&f.show, raw.data() + 0x3C, 4);
     bool ok = false;
@@ -758,7 +743,7 @@ bool read_link(const std::string& file, LinkFields& f) {
 TEST(CreateShortcut, WritesWhatTheShellReadsBack) {
     ScratchDir scratch;
     const std::string target = child_program(), icon = scratch / "app.ico";
-    write_file(icon, "");
+    write_text(icon, "");
     const WORD hotkey = MAKEWORD('Q', HOTKEYF_CONTROL | HOTKEYF_ALT);
 
     const std::string full = scratch / "full.lnk";
@@ -865,7 +850,7 @@ TEST_F(FsServicesDoubleByte, TrailBytesAreNoSeparators) {
     EXPECT_NE(GetFileAttributesW((widen(scratch_ / so) + L"\\\x30BD.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
 
     // The tree goes, with its lines.
-    write_file(scratch_ / (so + "\\inner" + so + "\\" + so + ".txt"), "x");
+    write_text(scratch_ / (so + "\\inner" + so + "\\" + so + ".txt"), "x");
     run(scratch_ / so, 1);
     EXPECT_FALSE(exists(scratch_ / so));
     EXPECT_EQ(lines().size(), 4u);

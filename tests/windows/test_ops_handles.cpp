@@ -17,6 +17,7 @@
 
 #include "builder/assembler.h"
 #include "engine/ops_handles.h"
+#include "tests/file_helpers.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ protected:
         DeleteFileA(dir_.c_str());
         ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
         quillmar::AssembleResult assembled = quillmar::assemble(kScript, model_, "handles.qms", 1);
-        ASSERT_TRUE(assembled.ok()) << assembled.errors[0];
+        ASSERT_TRUE(assembled.ok()) << assembled.errors[0].text();
         labels_ = assembled.labels;
         load();
         set(10, dir_);
@@ -107,25 +108,9 @@ protected:
 
     std::string path(const std::string& name) const { return dir_ + "\\" + name; }
 
-    void write_file(const std::string& name, const std::string& bytes) const {
-        HANDLE f = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE) << name;
-        DWORD written = 0;
-        WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-        CloseHandle(f);
-    }
+    void write_file(const std::string& name, const std::string& bytes) const { test_files::write_text(path(name), bytes); }
 
-    std::string file_bytes(const std::string& name) const {
-        HANDLE f = CreateFileA(path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string bytes(4096, '\0');
-        DWORD got = 0;
-        ReadFile(f, &bytes[0], (DWORD)bytes.size(), &got, nullptr);
-        CloseHandle(f);
-        bytes.resize(got);
-        return bytes;
-    }
+    std::string file_bytes(const std::string& name) const { return test_files::read_text(path(name)); }
 
     // Opens `name` with the segment `how` and returns the handle text.
     std::string open(const char* how, const std::string& name) {

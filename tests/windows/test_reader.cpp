@@ -10,9 +10,11 @@
 #include "builder/compressor.h"
 #include "builder/datablock_writer.h"
 #include "datablock/header_view.h"
+#include "datablock/opcodes.h"
 #include "datablock/reader.h"
 #include "startup/startup.h"
 #include "tests/decodable_length.h"
+#include "tests/file_helpers.h"
 
 namespace {
 
@@ -40,26 +42,6 @@ std::string temp_path(const char* prefix) {
     return path;
 }
 
-bool write_whole(const std::string& path, const Bytes& bytes) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(f);
-    return ok && written == bytes.size();
-}
-
-Bytes read_whole(const std::string& path) {
-    Bytes out;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return out;
-    out.resize(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    if (!out.empty()) ReadFile(f, out.data(), (DWORD)out.size(), &got, nullptr);
-    CloseHandle(f);
-    return out;
-}
-
 // The names of the unpack caches now in the temporary directory.
 std::vector<std::string> cache_files() {
     char dir[MAX_PATH];
@@ -83,7 +65,7 @@ protected:
 
     void load(std::vector<Bytes> payloads, const Damage& damage = {}) {
         model_.languages = {quillmar::Language(1033)};
-        model_.entries = {{1, 0, 0, 0, 0, 0}};
+        model_.entries = {{OP_RETURN, 0, 0, 0, 0, 0}};
         payloads_ = std::move(payloads);
         for (const Bytes& p : payloads_) model_.add_payload(p);
         std::string error;
@@ -109,7 +91,7 @@ protected:
             }
         }
         path_ = temp_path("qmr");
-        ASSERT_TRUE(write_whole(path_, image));
+        ASSERT_TRUE(test_files::write_file(path_, image.data(), image.size()));
         own_file = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(own_file, INVALID_HANDLE_VALUE);
         caches_before_ = cache_files().size();
@@ -143,7 +125,7 @@ protected:
         EXPECT_NE(f, INVALID_HANDLE_VALUE);
         *result = read_block_to_file(offset, f);
         CloseHandle(f);
-        Bytes copied = read_whole(out);
+        Bytes copied = test_files::read_bytes(out);
         DeleteFileA(out.c_str());
         return copied;
     }

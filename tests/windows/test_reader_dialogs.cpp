@@ -12,8 +12,10 @@
 #include "builder/compressor.h"
 #include "builder/datablock_writer.h"
 #include "datablock/header_view.h"
+#include "datablock/opcodes.h"
 #include "datablock/reader.h"
 #include "startup/startup.h"
+#include "tests/file_helpers.h"
 #include "tests/windows/driver_process.h"
 #include "ui/message_box.h"
 
@@ -45,7 +47,7 @@ const std::string& installer_file() {
     if (path.empty()) {
         quillmar::DataBlockModel model;
         model.languages = {quillmar::Language(1033)};
-        model.entries = {{1, 0, 0, 0, 0, 0}};
+        model.entries = {{OP_RETURN, 0, 0, 0, 0, 0}};
         model.add_payload(slow_payload());
         auto compress = [](const Bytes& b) { return quillmar::compress_stream(b.data(), b.size()); };
         quillmar::DataBlock block;
@@ -64,10 +66,7 @@ const std::string& installer_file() {
         }
         payload_offset = block.payload_offsets[0];
         path = temp_path("qmd");
-        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(f, image.data(), (DWORD)image.size(), &written, nullptr);
-        CloseHandle(f);
+        EXPECT_TRUE(test_files::write_file(path, image.data(), image.size())) << path;
     }
     return path;
 }
