@@ -312,9 +312,9 @@ void Loader::common(const toml::table& t, H& h, uint32_t& flags) {
     flags = (crc ? FH_CRC : 0) | (force ? FH_FORCE_CRC : 0) | (boolean(t, "silent", false) ? FH_SILENT : 0);
     if (const toml::node* n = t.get("details")) {
         const std::string* s = n->as_string() ? &n->as_string()->get() : nullptr;
-        if (s && *s == "hidden") h.details_mode = 0;
-        else if (s && *s == "shown") h.details_mode = 1;
-        else if (s && *s == "none") h.details_mode = 2;
+        if (s && *s == "hidden") h.details_mode = DETAILS_HIDDEN;
+        else if (s && *s == "shown") h.details_mode = DETAILS_SHOWN;
+        else if (s && *s == "none") h.details_mode = DETAILS_NONE;
         else error(n, "details must be \"hidden\", \"shown\" or \"none\"");
     }
     h.misc_flags = (uint8_t)((boolean(t, "auto_close", false) ? MISC_AUTO_CLOSE : 0) |
@@ -390,7 +390,8 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
     }
     if (const toml::node* n = t.get("install_type_mode")) {
         int64_t v;
-        if (integer(n, "install_type_mode", 0, 2, v)) h.install_type_mode = (int32_t)v;
+        if (integer(n, "install_type_mode", INSTALL_TYPES_WITH_CUSTOM, INSTALL_TYPES_CUSTOM_TREE, v))
+            h.install_type_mode = (int32_t)v;
     }
     page_switches = pages(&t, false);
 }

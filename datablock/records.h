@@ -59,6 +59,20 @@ static const uint8_t MISC_AUTO_CLOSE = 1u << 0;
 static const uint8_t MISC_SKIP_DIR_PAGE_IF_VALID = 1u << 1;
 static const uint8_t MISC_NO_ROOT_DIR = 1u << 3;
 
+// details_mode values.
+enum DetailsMode {
+    DETAILS_HIDDEN = 0,  // behind a button that shows the list
+    DETAILS_SHOWN = 1,   // shown from the start, no button
+    DETAILS_NONE = 2,    // neither list nor button
+};
+
+// install_type_mode values.
+enum InstallTypeMode {
+    INSTALL_TYPES_WITH_CUSTOM = 0,    // the list follows the check boxes and ends with a custom entry
+    INSTALL_TYPES_FIXED = 1,          // no custom entry; the check boxes follow the chosen type
+    INSTALL_TYPES_CUSTOM_TREE = 2,    // the section tree is shown only for the custom entry
+};
+
 // progress_flags bits.
 static const uint8_t PROGRESS_SMOOTH = 1u << 0;
 static const uint8_t PROGRESS_COLOURED = 1u << 1;

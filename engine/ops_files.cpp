@@ -112,7 +112,7 @@ int32_t op_get_full_path(const ScriptEntry* entry) {
             result[0] = 0;
         }
     }
-    if (entry->p2 == 0) {
+    if (entry->p2 == PATH_SHORT) {
         // Only a successful conversion replaces the text; a path that does
         // not exist keeps its full form.
         char* short_form = param_buffers[1];

@@ -18,7 +18,7 @@ void log_line(const char* prefix, const char* text) {
     lstrcpyA(line_buffer, prefix);
     lstrcatA(line_buffer, text);
 
-    if (detail_output_flags & 1) {
+    if (detail_output_flags & DETAIL_TO_LIST) {
         const int n = (int)SendMessageA(detail_list, LVM_GETITEMCOUNT, 0, 0);
         line_item.mask = LVIF_TEXT;
         line_item.iItem = n;
@@ -31,7 +31,7 @@ void log_line(const char* prefix, const char* text) {
         GetClientRect(detail_list, &client);
         SendMessageA(detail_list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM((WORD)(client.right - client.left), 0));
     }
-    if ((detail_output_flags & 2) && detail_status) SetWindowTextA(detail_status, line_buffer);
+    if ((detail_output_flags & DETAIL_TO_STATUS) && detail_status) SetWindowTextA(detail_status, line_buffer);
 }
 
 void log_line_lang(int32_t number, const char* text) { log_line(pool_string(lang_string_offset(number)), text); }

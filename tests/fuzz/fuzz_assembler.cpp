@@ -6,6 +6,7 @@
 #include <string>
 
 #include "builder/assembler.h"
+#include "datablock/opcodes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string source(reinterpret_cast<const char*>(data), size);
@@ -22,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quillmar::AssembleResult result = quillmar::assemble(source, model, "fuzz.toml", 1, quillmar::windows_1252(), payloads);
     if (!result.ok() && (!model.entries.empty() || !model.pool.bytes().empty() || !model.block_references.empty()))
         std::abort();
-    if (result.ok() && !result.entries.empty() && result.entries.back().opcode != 1) std::abort();
+    if (result.ok() && !result.entries.empty() && result.entries.back().opcode != OP_RETURN) std::abort();
     return 0;
 }

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     quillmar::DataBlockModel model;
-    std::vector<std::string> errors;
+    std::vector<quillmar::Diagnostic> errors;
     // No payload or license file can be read from this directory.
     bool ok = quillmar::load_description(text, "fuzz.toml", "/nonexistent-fuzz-dir", model, errors);
     if (ok != errors.empty()) std::abort();

@@ -155,7 +155,7 @@ TEST_F(Expansion, FolderCodesDropOneTrailingBackslash) {
 
 TEST_F(Expansion, EveryVarSlotCode) {
     std::vector<std::string> stored;
-    for (int i = 0; i < VAR_SLOT_COUNT; ++i) stored.push_back(std::string("<") + (char)(0xDC + i) + ">");
+    for (int i = 0; i < VAR_SLOT_COUNT; ++i) stored.push_back(std::string("<") + (char)(SC_USER_VAR + i) + ">");
     add(stored);
     for (int i = 0; i < VAR_SLOT_COUNT; ++i) wsprintfA(var_slots[i], "v%d\\\\", i);
     for (int i = 0; i < VAR_SLOT_COUNT; ++i) {
