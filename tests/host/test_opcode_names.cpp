@@ -32,7 +32,9 @@ TEST(OpcodeNames, EveryInstructionIsNamedAfterItsConstant) {
         EXPECT_EQ(op.name, expected) << op.constant;
         EXPECT_EQ(quillmar::find_opcode(op.name), &op) << op.name;
         EXPECT_EQ(quillmar::find_opcode(op.opcode), &op) << op.name;
-        if (i > 0) EXPECT_LT(table[i - 1].opcode, op.opcode) << "the table is in opcode order: " << op.name;
+        if (i > 0) {
+            EXPECT_LT(table[i - 1].opcode, op.opcode) << "the table is in opcode order: " << op.name;
+        }
         numbers.insert(op.opcode);
     }
     // Opcodes 2..70 without 64, 68 and 69, and the end of a segment.
