@@ -9,9 +9,15 @@
 #
 # QM_WINE_LOCALE selects the host locale that Wine derives the ANSI code page
 # from (default C.UTF-8, code page 1252; ja_JP.UTF-8 gives code page 932).
+#
+# The prefix is a 64-bit one. Where the 32-bit Wine is installed too, it also
+# holds the 32-bit system (syswow64) and runs 32-bit programs as 64-bit
+# Windows does: `run` starts a 32-bit program with the 32-bit loader, every
+# other program (Wine's own tools included) with the 64-bit one.
 set -u
 
 WINE=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 
 cmd=${1:?usage: wine.sh start|stop|run DIR ...}
@@ -23,6 +29,17 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 export WINEARCH=win64
 session="$dir/session.env"
+
+# The machine field of a Windows program's PE header: 14c for a 32-bit x86
+# program, empty for anything that is not a readable PE file.
+pe_machine() {
+    [ -f "$1" ] || return 0
+    local at
+    at=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$at" ] || return 0
+    [ "$(od -An -c -j"$at" -N2 "$1" 2>/dev/null | tr -d ' ')" = "PE" ] || return 0
+    od -An -tx2 -j$((at + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
 
 start_display() {
     local n
@@ -61,6 +78,16 @@ start)
         timeout 30 "$WINESERVER" -w >/dev/null 2>&1
         "$WINESERVER" -p </dev/null >/dev/null 2>&1 || { echo "wine.sh: wineserver failed" >&2; exit 1; }
     fi
+    # A prefix made before the 32-bit Wine was installed has no 32-bit system;
+    # it is made anew.
+    if [ -x "$WINE32" ] && [ -f "$WINEPREFIX/system.reg" ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+        echo "wine.sh: the prefix has no 32-bit system yet; making it anew"
+        "$WINESERVER" -k >/dev/null 2>&1
+        timeout 30 "$WINESERVER" -w >/dev/null 2>&1
+        rm -rf "$WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        "$WINESERVER" -p </dev/null >/dev/null 2>&1 || { echo "wine.sh: wineserver failed" >&2; exit 1; }
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "wine.sh: creating the Wine prefix $WINEPREFIX"
         timeout -k 10 600 "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || { echo "wine.sh: wineboot failed" >&2; exit 1; }
@@ -93,7 +120,12 @@ run)
         export DISPLAY
     fi
     export LC_ALL="${QM_WINE_LOCALE:-C.UTF-8}"
-    exec timeout -k 5 "$limit" "$WINE" "$@"
+    loader=$WINE
+    if [ "$(pe_machine "$1")" = "014c" ]; then
+        [ -x "$WINE32" ] || { echo "wine.sh: $1 is a 32-bit program and the 32-bit Wine is not installed" >&2; exit 127; }
+        loader=$WINE32
+    fi
+    exec timeout -k 5 "$limit" "$loader" "$@"
     ;;
 *)
     echo "wine.sh: unknown command $cmd" >&2

@@ -70,14 +70,28 @@ pid_t spawn_wine(const std::string& exe, const std::vector<std::string>& args, i
 
 std::atomic<int> run_counter{0};
 
+const char* environment(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
 }  // namespace
+
+const char* stub_path() { return environment("QM_E2E_STUB", QM_STUB_EXE); }
+
+const char* stub_target() { return environment("QM_E2E_TARGET", "x86_64"); }
+
+std::string program_files() {
+    return std::string(stub_target()) == "i686" ? "C:\\Program Files (x86)" : "C:\\Program Files";
+}
 
 std::string output_dir() {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
     for (char& c : name)
         if (c == '/') c = '_';
-    std::string dir = std::string(QM_E2E_OUTPUT) + "/" + name;
+    // The runs of the two stubs keep their files apart.
+    std::string dir = std::string(QM_E2E_OUTPUT) + "/" + stub_target() + "/" + name;
     make_dirs(dir);
     return dir;
 }
@@ -86,7 +100,7 @@ const Bytes& stub_bytes() {
     static Bytes stub;
     if (stub.empty()) {
         std::string error;
-        if (!quillmar::read_file(QM_STUB_EXE, stub, error)) ADD_FAILURE() << "cannot read the stub: " << error;
+        if (!quillmar::read_file(stub_path(), stub, error)) ADD_FAILURE() << "cannot read the stub: " << error;
     }
     return stub;
 }
@@ -269,7 +283,7 @@ std::string build_from_description(const std::string& name, const std::string& d
     test_files::write_text(file, description);
     // The builder's own command line, with the stub under test.
     const std::string command = std::string("'") + QM_BUILDER_EXE + "' '" + file + "' -o '" + exe + "' --stub '" +
-                                QM_STUB_EXE + "' >'" + log + "' 2>&1";
+                                stub_path() + "' >'" + log + "' 2>&1";
     if (std::system(command.c_str()) != 0) {
         ADD_FAILURE() << "the description does not build:\n" << read_text(log);
         return "";

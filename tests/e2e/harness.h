@@ -18,8 +18,15 @@ using quillmar::Bytes;
 // Output folder of the current test (created on demand), inside the build tree.
 std::string output_dir();
 
-// The stub under test, read once.
+// The stub under test: the x86_64 stub, or the one that QM_E2E_STUB names
+// (QM_E2E_TARGET then says which target it was built for, such as i686).
+const char* stub_path();
+const char* stub_target();
+// Its bytes, read once.
 const Bytes& stub_bytes();
+// The program-files folder as the stub under test finds it in the prefix
+// (64-bit Windows): a 32-bit program sees the one for 32-bit programs.
+std::string program_files();
 
 // Pseudo-random bytes, the same for the same seed.
 Bytes noise(size_t size, uint32_t seed);

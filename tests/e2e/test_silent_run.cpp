@@ -286,9 +286,9 @@ TEST(SilentInstallDir, CommandLineThenRegistryThenDefault) {
         const char* name;
         const char* registry;  // value of HKCU\Software\QuillmarTest\<name>\Path, or null
         std::vector<std::string> args;
-        const char* install_dir;
+        std::string install_dir;
     } cases[] = {
-        {"default_only", nullptr, {"/S"}, "C:\\Program Files\\Quillmar Default"},
+        {"default_only", nullptr, {"/S"}, program_files() + "\\Quillmar Default"},
         {"command_line_wins", "C:\\FromRegistry", {"/S", "/D=C:\\FromCommandLine"}, "C:\\FromCommandLine"},
         {"relative_command_line_falls_back", "C:\\FromRegistry", {"/S", "/D=relative\\dir"}, "C:\\FromRegistry"},
         {"registry_plain", "C:\\FromRegistry\\Sub", {"/S"}, "C:\\FromRegistry\\Sub"},
@@ -296,8 +296,8 @@ TEST(SilentInstallDir, CommandLineThenRegistryThenDefault) {
          "C:\\Program Files\\QmApp"},
         {"registry_program_path", "C:\\Program Files\\QmApp\\app.exe", {"/S"}, "C:\\Program Files\\QmApp"},
         {"registry_directory_named_exe", "C:\\QmTools\\tool.exe", {"/S"}, "C:\\QmTools\\tool.exe"},
-        {"registry_bare_exe_name", "app.exe", {"/S"}, "C:\\Program Files\\Quillmar Default"},
-        {"registry_relative", "relative\\dir", {"/S"}, "C:\\Program Files\\Quillmar Default"},
+        {"registry_bare_exe_name", "app.exe", {"/S"}, program_files() + "\\Quillmar Default"},
+        {"registry_relative", "relative\\dir", {"/S"}, program_files() + "\\Quillmar Default"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
