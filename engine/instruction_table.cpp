@@ -26,7 +26,7 @@ const InstructionHandler instruction_table[OP_TABLE_SIZE] = {
     /*  9 OP_HIDE_WINDOW */ op_hide_window,
     /* 10 OP_BRING_TO_FRONT */ op_bring_to_front,
     /* 11 OP_SET_AUTO_CLOSE */ op_set_auto_close,
-    /* 12 OP_SHOW_DETAILS */ 0,
+    /* 12 OP_SHOW_DETAILS */ op_show_details,
     /* 13 OP_SET_FILE_ATTRIBUTES */ op_set_file_attributes,
     /* 14 OP_CREATE_DIRECTORY */ op_create_directory,
     /* 15 OP_IF_FILE_EXISTS */ op_if_file_exists,

@@ -3,6 +3,7 @@
 #include "engine/ops_system.h"
 
 #include "engine/engine.h"
+#include "engine/status.h"
 #include "engine/varslots.h"
 #include "ui/message_box.h"
 
@@ -26,5 +27,13 @@ int32_t op_message_box(const ScriptEntry* entry) {
 // ones are ignored.
 int32_t op_remember_temp_directory(const ScriptEntry*) {
     if (!temp_directory[0]) lstrcpynA(temp_directory, var_slot(VAR_USER_FIRST), sizeof(temp_directory));
+    return 0;
+}
+
+// Shows or hides the details list (show command p0) and the show-details
+// button (p1) of the install-files page, once that page exists.
+int32_t op_show_details(const ScriptEntry* entry) {
+    if (details_button) ShowWindow(details_button, entry->p1);
+    if (detail_list) ShowWindow(detail_list, entry->p0);
     return 0;
 }

@@ -4,4 +4,5 @@
 #include "datablock/records.h"
 
 int32_t op_message_box(const ScriptEntry* entry);
+int32_t op_show_details(const ScriptEntry* entry);
 int32_t op_remember_temp_directory(const ScriptEntry* entry);

@@ -7,6 +7,7 @@
 
 HWND detail_list = 0;
 HWND detail_status = 0;
+HWND details_button = 0;
 
 static const int LINE_SIZE = 1024;
 static char line_buffer[LINE_SIZE];

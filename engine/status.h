@@ -10,6 +10,9 @@
 // has been created, never cleared afterwards.
 extern HWND detail_list;
 extern HWND detail_status;
+// The page's show-details button; null before the page exists and when the
+// header hides the details for good.
+extern HWND details_button;
 
 // Outputs prefix followed by text, as detail_output_flags says (bit 0: a new
 // row at the end of the details list, bit 1: the status line). A line of 1024

@@ -6,8 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-static const int IDD_PROGRESS = 111;
-static const int IDC_PROGRESS_TEXT = 1030;
+#include "resources/resource_ids.h"
 
 // The shared done/total pair: bytes of the own file scanned and its size
 // during verification; reused for decompression progress later on.

@@ -7,6 +7,10 @@
 #include "engine/number.h"
 #include "engine/varslots.h"
 #include "fs/paths.h"
+#include "resources/resource_ids.h"
+#include "startup/startup.h"
+#include "ui/install_files_page.h"
+#include "ui/main_window.h"
 #include "ui/message_box.h"
 
 int32_t section_count = 0;
@@ -22,13 +26,6 @@ static int32_t language_table_count = 0;
 // More languages than this cannot come from a sound data block (their records
 // alone would exceed what a 32-bit offset can address).
 static const int32_t MAX_LANGUAGES = 0x7FFFFFFF / (int32_t)sizeof(LanguageRecord);
-
-// The install-files page is told the outcome with this message.
-static const UINT MSG_INSTALL_DONE = 1028;
-
-// The wizard's result when the user cancels; a run that cannot show the
-// wizard ends that way.
-static const int32_t WIZARD_CANCELLED = 1;
 
 static const InstallHeader* install_header() { return (const InstallHeader*)header_block; }
 
@@ -121,7 +118,8 @@ void select_language() {
 }
 
 int32_t run_sections(HWND install_page) {
-    HWND progress = 0;  // the install-files page's progress bar, once that page exists
+    // The install-files page's progress bar when the page runs the sections.
+    HWND progress = install_page ? progress_window : 0;
     if (uninstaller_mode) {
         const UninstallHeader* header = (const UninstallHeader*)header_block;
         if (run_code_segment(script_entries, header->uninstall_code, progress) == RESULT_ABORT) ++failure_count;
@@ -162,13 +160,12 @@ int32_t run_driver() {
         return 1;
     }
 
-    // The wizard's parent is the desktop window until the background window
-    // exists; on_init may show message boxes owned by it.
-    current_main_window = GetDesktopWindow();
+    // The wizard's parent owns the message boxes of on_init.
+    HWND parent = GetDesktopWindow();
+    current_main_window = parent;
     const int32_t init = run_callback(header->on_init);
     current_main_window = 0;
     if (init == RESULT_ABORT) return 1;
     select_language();
-    // The wizard has not been built yet: the run ends as a cancelled wizard.
-    return WIZARD_CANCELLED;
+    return (int32_t)DialogBoxParamA(module_handle, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), parent, main_dialog_proc, 0);
 }

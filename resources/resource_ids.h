@@ -1,0 +1,32 @@
+// Resource and control identifiers of the stub, shared by the resource script
+// and the code (macros only: the resource compiler reads this file too).
+#pragma once
+
+#define IDI_INSTALLER 103
+
+// Dialog templates: the wizard's main window, its pages, the progress dialog.
+#define IDD_LICENSE_PAGE 102
+#define IDD_DIRECTORY_PAGE 103
+#define IDD_COMPONENTS_PAGE 104
+#define IDD_MAIN_WINDOW 105
+#define IDD_INSTALL_FILES_PAGE 106
+#define IDD_UNINSTALL_PAGE 107
+#define IDD_PROGRESS 111
+
+// The main window's controls.
+#define IDC_NEXT 1
+#define IDC_CANCEL 2
+#define IDC_BACK 3
+#define IDC_PAGE_AREA 1018
+#define IDC_BRANDING 1028
+
+// The install-files page's controls.
+#define IDC_PROGRESS_BAR 1004
+#define IDC_PROGRESS_BAR_SMOOTH 1005
+#define IDC_STATUS_LINE 1006
+#define IDC_DETAILS_LIST 1016
+#define IDC_SHOW_DETAILS 1027
+#define IDC_PAGE_ICON 1031
+
+// The progress dialog's text.
+#define IDC_PROGRESS_TEXT 1030

@@ -1,0 +1,327 @@
+// The wizard of an installer started without /S, used as a person uses it:
+// the install-files page installs under its progress bar while detail lines
+// arrive, and the buttons, the close box, the callbacks and the exit code
+// follow the outcome.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/harness.h"
+#include "tests/file_helpers.h"
+
+namespace {
+
+using namespace e2e;
+
+const char kCaption[] = "Wizard test";
+
+// One control of a driver dump.
+struct Control {
+    int parent = 0;
+    bool visible = false, enabled = false;
+    std::string text;
+};
+
+// The value after "key=" on a driver line; a text or a title is always the
+// last field and may hold spaces.
+std::string field(const std::string& line, const std::string& key) {
+    const size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) return "";
+    const size_t from = at + key.size() + 2;
+    if (key == "text" || key == "title") return unescape(line.substr(from));
+    return line.substr(from, line.find(' ', from) - from);
+}
+
+// What the main window shows now, by control id, with its title; empty when
+// the window is not there.
+struct WizardState {
+    bool found = false;
+    std::string title;
+    std::map<int, Control> controls;
+    std::string report;
+    const Control& operator[](int id) const {
+        static const Control none;
+        auto found_control = controls.find(id);
+        return found_control == controls.end() ? none : found_control->second;
+    }
+};
+
+WizardState look(const WineProcess& installer, const std::string& title_prefix, int wait_ms = 20000,
+                 const std::string& screenshot = "") {
+    std::vector<std::string> commands = {"wait", "--title-prefix", title_prefix, "--class", "#32770", "--exe",
+                                         installer.exe_name(), "--timeout", std::to_string(wait_ms), ":", "dump"};
+    if (!screenshot.empty()) {
+        commands.insert(commands.end(), {":", "screenshot", windows_path(screenshot)});
+    }
+    DriverRun run = drive(commands, wait_ms / 1000 + 30);
+    WizardState state;
+    state.report = run.report();
+    state.found = run.code == 0;
+    for (const std::string& line : run.lines) {
+        if (line.rfind("window: ", 0) == 0 && state.title.empty()) state.title = field(line, "title");
+        if (line.rfind("control: id=", 0) != 0) continue;
+        Control c;
+        const int id = std::stoi(line.substr(12));
+        c.visible = field(line, "visible") == "1";
+        c.enabled = field(line, "enabled") == "1";
+        c.text = field(line, "text");
+        state.controls[id] = c;
+    }
+    return state;
+}
+
+// Looks until `ready` holds, or the time is up; returns the last look.
+template <typename Ready>
+WizardState look_until(const WineProcess& installer, const std::string& title_prefix, Ready ready,
+                       int seconds = 60) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    WizardState state;
+    do {
+        state = look(installer, title_prefix, 5000);
+        if (state.found && ready(state)) return state;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    } while (std::chrono::steady_clock::now() < until);
+    return state;
+}
+
+DriverRun press(const WineProcess& installer, const std::string& title_prefix, int id) {
+    return drive({"wait", "--title-prefix", title_prefix, "--class", "#32770", "--exe", installer.exe_name(), ":",
+                  "press", "--id", std::to_string(id)});
+}
+
+// A description whose wizard has only the install-files page; the callbacks
+// say in message boxes that they ran.
+std::string wizard_description(const std::string& section, const std::string& settings = "") {
+    return "script = '''\n"
+           "core:    create_directory \"{install_dir}\", true\n" +
+           section +
+           "         end\n"
+           "success: message_box MB_OK, \"on_success\"\n"
+           "         end\n"
+           "failure: message_box MB_OK, \"on_failure\"\n"
+           "         end\n"
+           "cancel:  message_box MB_OK, \"on_cancel\"\n"
+           "         end\n"
+           "'''\n"
+           "[installer]\n"
+           "pages = []\n"
+           "default_install_dir = 'C:\\QmWizard\\" +
+           std::string(stub_target()) + "'\n" + settings +
+           "[callbacks]\non_success = \"success\"\non_failure = \"failure\"\non_cancel = \"cancel\"\n"
+           "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
+           "[[languages]]\nid = 1033\ntexts = { caption = \"" +
+           std::string(kCaption) + "\" }\n";
+}
+
+// A payload folder of a few files, written beside the description.
+void write_payload() {
+    for (int i = 0; i < 12; ++i)
+        test_files::write_bytes(output_dir() + "/app/file" + std::to_string(i) + ".bin",
+                                noise(200000, (uint32_t)i + 1));
+}
+
+const std::string kInstalling = std::string(kCaption) + ": Installing";
+const std::string kCompleted = std::string(kCaption) + ": Completed";
+
+TEST(Wizard, InstallsUnderTheProgressBarThenCloseRunsOnSuccess) {
+    write_payload();
+    // The box in the middle holds the installation while the test looks.
+    const std::string exe = build_from_description(
+        "wizard", wizard_description("         files \"app\"\n"
+                                     "         message_box MB_OK, \"halfway\"\n"
+                                     "         files \"app\", \"again\"\n",
+                                     "details = \"shown\"\n"));
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+
+    const std::string running_bmp = output_dir() + "/wizard-running.bmp";
+    DriverRun halfway_box = drive({"wait", "--title", kCaption, "--class", "#32770", "--exe", installer.exe_name(),
+                                   "--timeout", "30000", ":", "msgbox"});
+    ASSERT_EQ(halfway_box.code, 0) << halfway_box.report();
+    EXPECT_EQ(halfway_box.value("text"), "halfway");
+    WizardState running = look(installer, kInstalling, 5000, running_bmp);
+    ASSERT_TRUE(running.found) << running.report;
+    EXPECT_EQ(running.title, kInstalling);
+    EXPECT_FALSE(running[1].enabled) << "Next while installing";
+    EXPECT_FALSE(running[2].enabled) << "Cancel while installing";
+    EXPECT_EQ(running[2].text, "Cancel");
+    EXPECT_EQ(running[1].text, "&Close") << "the install-files page is the last page";
+    EXPECT_TRUE(running[3].visible) << "Back is shown on the install-files page";
+    EXPECT_FALSE(running[3].enabled) << "and disabled";
+    EXPECT_EQ(running[1028].text, "Quillmar Install System");
+    EXPECT_TRUE(running[1004].visible) << "the segmented bar";
+    EXPECT_FALSE(running[1005].visible);
+    EXPECT_TRUE(running[1016].visible) << "details shown from the start";
+    EXPECT_FALSE(running[1027].visible);
+    EXPECT_EQ(running[1006].text.rfind("Extract: ", 0), 0u) << "status line: " << running[1006].text;
+    std::cout << "screenshot: " << keep_screenshot(running_bmp) << "\n";
+    MessageBoxSeen halfway = answer_message_box(installer, kCaption);
+    ASSERT_TRUE(halfway.seen) << halfway.report;
+
+    const std::string finished_bmp = output_dir() + "/wizard-finished.bmp";
+    WizardState finished =
+        look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
+    ASSERT_EQ(finished.title, kCompleted) << finished.report;
+    finished = look(installer, kCompleted, 5000, finished_bmp);
+    EXPECT_TRUE(finished[1].enabled);
+    EXPECT_EQ(finished[1].text, "&Close");
+    EXPECT_FALSE(finished[2].enabled);
+    EXPECT_EQ(finished[1006].text, "Completed") << "the completion line reaches the status line";
+    std::cout << "screenshot: " << keep_screenshot(finished_bmp) << "\n";
+
+    DriverRun close = press(installer, kCompleted, 1);
+    ASSERT_EQ(close.code, 0) << close.report();
+    MessageBoxSeen success = answer_message_box(installer, kCaption);
+    EXPECT_EQ(success.text, "on_success") << success.report;
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+    const std::string installed = drive_c_path(std::string("C:\\QmWizard\\") + stub_target());
+    EXPECT_EQ(test_files::read_bytes(installed + "/again/file11.bin"), noise(200000, 12));
+}
+
+// After a failed section only Cancel is left: it runs on_failure (never
+// on_cancel) and the wizard ends with 2. The close box then acts as Cancel.
+TEST(Wizard, CancelAfterAFailureRunsOnFailure) {
+    struct Case {
+        const char* name;
+        bool close_box;
+    } cases[] = {{"cancel_button", false}, {"close_box", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string exe =
+            build_from_description(c.name, wizard_description("         abort \"the section failed\"\n"));
+        ASSERT_FALSE(exe.empty());
+        WineProcess installer(exe, {}, 120);
+        const std::string failed_bmp = output_dir() + "/wizard-failed-" + c.name + ".bmp";
+        WizardState failed =
+            look_until(installer, kInstalling, [](const WizardState& s) { return s[2].enabled; });
+        ASSERT_TRUE(failed[2].enabled) << failed.report;
+        failed = look(installer, kInstalling, 5000, failed_bmp);
+        EXPECT_FALSE(failed[1].enabled) << "Next stays disabled after a failure";
+        EXPECT_EQ(failed.title, kInstalling) << "no completion caption";
+        EXPECT_EQ(failed[1006].text, "the section failed") << "the abort message is the last line";
+        std::cout << "screenshot: " << keep_screenshot(failed_bmp) << "\n";
+
+        DriverRun run = c.close_box ? drive({"wait", "--title", kInstalling, "--class", "#32770", "--exe",
+                                             installer.exe_name(), ":", "close"})
+                                    : press(installer, kInstalling, 2);
+        ASSERT_EQ(run.code, 0) << run.report();
+        MessageBoxSeen failure = answer_message_box(installer, kCaption);
+        EXPECT_EQ(failure.text, "on_failure") << failure.report;
+        Exit exit = installer.wait(60);
+        ASSERT_TRUE(exit.finished) << "a second box (on_cancel?) is waiting";
+        EXPECT_EQ(exit.code, 2);
+    }
+}
+
+// The ends that need no button: quit in a section (1, no callback), and
+// auto-close after a success (on_success, then 0).
+TEST(Wizard, QuitAndAutoCloseEndTheWizardByThemselves) {
+    struct Case {
+        const char* name;
+        const char* section;
+        const char* settings;
+        const char* box;  // the callback's box, or null for none
+        int code;
+    } cases[] = {
+        {"quit_in_section", "         quit\n", "", nullptr, 1},
+        {"auto_close", "         detail_output \"working\"\n", "auto_close = true\n", "on_success", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string exe = build_from_description(c.name, wizard_description(c.section, c.settings));
+        ASSERT_FALSE(exe.empty());
+        WineProcess installer(exe, {}, 120);
+        if (c.box) {
+            MessageBoxSeen box = answer_message_box(installer, kCaption);
+            EXPECT_EQ(box.text, c.box) << box.report;
+        }
+        Exit exit = installer.wait(60);
+        ASSERT_TRUE(exit.finished);
+        EXPECT_EQ(exit.code, c.code);
+    }
+}
+
+// On the finished page the close box is Next: it ends the wizard through
+// on_success.
+TEST(Wizard, CloseBoxOnTheFinishedPageActsAsNext) {
+    const std::string exe = build_from_description("close_box", wizard_description(""));
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    WizardState finished =
+        look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
+    ASSERT_EQ(finished.title, kCompleted) << finished.report;
+    DriverRun run =
+        drive({"wait", "--title", kCompleted, "--class", "#32770", "--exe", installer.exe_name(), ":", "close"});
+    ASSERT_EQ(run.code, 0) << run.report();
+    MessageBoxSeen success = answer_message_box(installer, kCaption);
+    EXPECT_EQ(success.text, "on_success") << success.report;
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
+// What the page shows by the header's details mode and progress style, and
+// what show_details can still change.
+TEST(Wizard, DetailsModesAndProgressBars) {
+    struct Case {
+        const char* name;
+        const char* settings;
+        bool button, list, smooth;
+        const char* show;  // a show_details in the section, or ""
+        bool button_after, list_after;
+    } cases[] = {
+        {"hidden", "details = \"hidden\"\n", true, false, false, "", true, false},
+        {"shown_smooth", "details = \"shown\"\nsmooth_progress = true\ncoloured_progress = true\n"
+                         "details_colours = { background = \"#000000\", text = \"#00FF00\" }\n",
+         false, true, true, "", false, true},
+        {"none", "details = \"none\"\n", false, false, false, "show_details SW_SHOW, SW_SHOW\n", false, true},
+        {"hidden_script_shows_list", "details = \"hidden\"\n", true, false, false, "show_details SW_SHOW, SW_HIDE\n",
+         false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string section = std::string("         message_box MB_OK, \"before\"\n         ") + c.show +
+                                    "         message_box MB_OK, \"after\"\n";
+        const std::string exe = build_from_description(c.name, wizard_description(section, c.settings));
+        ASSERT_FALSE(exe.empty());
+        WineProcess installer(exe, {}, 120);
+        DriverRun before_box = drive({"wait", "--title", kCaption, "--class", "#32770", "--exe",
+                                      installer.exe_name(), "--timeout", "30000"});
+        ASSERT_EQ(before_box.code, 0) << before_box.report();
+        WizardState before = look(installer, kInstalling);
+        ASSERT_TRUE(before.found) << before.report;
+        EXPECT_EQ(before[1027].visible, c.button);
+        EXPECT_EQ(before[1016].visible, c.list);
+        EXPECT_EQ(before[1005].visible, c.smooth);
+        EXPECT_EQ(before[1004].visible, !c.smooth);
+        EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
+        DriverRun after_box = drive({"wait", "--title", kCaption, "--class", "#32770", "--exe",
+                                     installer.exe_name(), "--timeout", "30000"});
+        ASSERT_EQ(after_box.code, 0) << after_box.report();
+        WizardState after = look(installer, kInstalling);
+        EXPECT_EQ(after[1027].visible, c.button_after);
+        EXPECT_EQ(after[1016].visible, c.list_after);
+        EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
+        WizardState finished =
+            look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
+        ASSERT_EQ(finished.title, kCompleted) << finished.report;
+        if (c.button_after) {
+            // The show-details button shows the list and goes.
+            ASSERT_EQ(press(installer, kCompleted, 1027).code, 0);
+            WizardState shown = look(installer, kCompleted);
+            EXPECT_TRUE(shown[1016].visible);
+            EXPECT_FALSE(shown[1027].visible);
+        }
+        ASSERT_EQ(press(installer, kCompleted, 1).code, 0);
+        EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
+        Exit exit = installer.wait(60);
+        ASSERT_TRUE(exit.finished);
+        EXPECT_EQ(exit.code, 0);
+    }
+}
+
+}  // namespace
