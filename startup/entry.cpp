@@ -57,15 +57,27 @@ extern "C" void stub_entry() {
         exit_sequence();
     }
 
+    // An uninstaller runs as the temporary copy that its first process
+    // started: the install directory follows "_=", the last argument.
+    if (uninstaller_mode) {
+        if (!(parse_stop[0] == '_' && parse_stop[1] == '=' && parse_stop[2])) {
+            // The hand-over to a temporary copy comes with the uninstaller's
+            // relaunch; until then an uninstaller started by hand ends here.
+            exit_sequence();
+        }
+        parse_stop[-1] = 0;  // CommandLine no longer shows the argument
+        const char* install_dir = parse_stop + 2;
+        if (!is_valid_install_path(install_dir)) {
+            pending_message = TEXT_UNINSTALL_INIT_FAILED;
+            exit_sequence();
+        }
+        lstrcpynA(var_slot(VAR_INSTALL_DIR), install_dir, VAR_SLOT_SIZE);
+        lstrcpynA(var_slot(VAR_OUTPUT_DIR), install_dir, VAR_SLOT_SIZE);
+    }
     // A non-zero silent byte written by the builder forces silence; otherwise
     // it takes the effective switch.
-    if (!uninstaller_mode) {
-        uint8_t* silent = header_silent_byte();
-        if (*silent == 0) *silent = silent_switch;
-        exit_code = (uint32_t)run_driver();
-    }
-
-    // The uninstaller's hand-over to a temporary copy of itself comes with the
-    // uninstaller; until then an uninstaller ends here.
+    uint8_t* silent = header_silent_byte();
+    if (*silent == 0) *silent = silent_switch;
+    exit_code = (uint32_t)run_driver();
     exit_sequence();
 }

@@ -324,4 +324,53 @@ TEST(Wizard, DetailsModesAndProgressBars) {
     }
 }
 
+// The uninstaller's temporary copy ("_=" and the install directory as its last
+// argument) runs the uninstall code on its own install-files page and ends
+// with the wizard's result; a directory that fails the install-path test ends
+// it with the start-up message instead.
+TEST(Wizard, UninstallerCopyRunsItsInstallFilesPage) {
+    const std::string folder = std::string("C:\\QmWizardUn\\") + stub_target();
+    const std::string exe = build_from_description(
+        "with_uninstaller",
+        "script = '''\n"
+        "core:    create_directory \"{install_dir}\", true\n"
+        "         write_uninstaller \"uninstall.exe\"\n"
+        "         end\n"
+        "'''\n"
+        "[installer]\npages = []\ndefault_install_dir = '" + folder + "'\n"
+        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
+        "[[languages]]\nid = 1033\n"
+        "[uninstaller]\npages = []\ncode = \"remove\"\n"
+        "script = '''\n"
+        "remove:  detail_output \"removing {install_dir}\"\n"
+        "         end\n"
+        "'''\n");
+    ASSERT_FALSE(exe.empty());
+    {
+        WineProcess installer(exe, {"/S"}, 120);
+        Exit exit = installer.wait(100);
+        ASSERT_TRUE(exit.finished);
+        ASSERT_EQ(exit.code, 0);
+    }
+    const std::string uninstaller = drive_c_path(folder + "\\uninstall.exe");
+
+    WineProcess bad(uninstaller, {"_=relative"}, 60);
+    MessageBoxSeen refused = answer_message_box(bad, "ERREUR TARK");
+    EXPECT_EQ(refused.text, "Erreur lors de l'initialisation de la d\xC3\xA9sinstallation") << refused.report;
+    Exit bad_exit = bad.wait(30);
+    ASSERT_TRUE(bad_exit.finished);
+    EXPECT_EQ(bad_exit.code, 0);
+
+    WineProcess copy(uninstaller, {"_=" + folder}, 120);
+    const std::string done = "Uninstall: Completed";
+    WizardState finished = look_until(copy, done, [&](const WizardState& st) { return st.title == done; });
+    ASSERT_EQ(finished.title, done) << finished.report;
+    EXPECT_FALSE(finished[3].visible) << "an uninstaller has no Back button";
+    EXPECT_EQ(finished[1006].text, "Completed");
+    ASSERT_EQ(press(copy, done, 1).code, 0);
+    Exit exit = copy.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
 }  // namespace
