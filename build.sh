@@ -90,7 +90,7 @@ run_tests() {
     local no32
     no32=$(no_32bit_reason)
     echo "== i686 stub size"
-    ctest --test-dir build/win32 --output-on-failure -V -R stub_size | grep -E "stub size|tests passed|tests failed"
+    ctest --test-dir build/win32 --output-on-failure -V -R stub_size | grep -E "stub size|stub sections|tests passed|tests failed"
     echo "== Windows unit tests under Wine, x86_64"
     ctest --test-dir build/win64 --output-on-failure
     keep_screenshots build/win64
