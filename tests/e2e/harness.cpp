@@ -231,11 +231,20 @@ std::string DriverRun::report() const {
     return r;
 }
 
+const char* driver_path(const std::string& target) {
+    if (target == "i686" && *QM_DRIVER_EXE_I686) return QM_DRIVER_EXE_I686;
+    return QM_DRIVER_EXE;
+}
+
 DriverRun drive(const std::vector<std::string>& commands, int limit_seconds) {
+    return drive_with(driver_path(stub_target()), commands, limit_seconds);
+}
+
+DriverRun drive_with(const std::string& driver, const std::vector<std::string>& commands, int limit_seconds) {
     int n = run_counter++;
     std::string base = output_dir() + "/driver" + std::to_string(n);
     DriverRun run;
-    pid_t pid = spawn_wine(QM_DRIVER_EXE, commands, limit_seconds, base + ".out", base + ".err");
+    pid_t pid = spawn_wine(driver, commands, limit_seconds, base + ".out", base + ".err");
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid)
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -92,7 +92,14 @@ struct DriverRun {
     std::vector<std::string> values(const std::string& key) const;
     std::string report() const;  // everything, for failure messages
 };
+// The driver built for a target ("x86_64" or "i686"): a list view can only be
+// read by a driver of its program's bitness. Without an i686 build tree the
+// x86_64 driver serves both.
+const char* driver_path(const std::string& target);
+// Runs the sequence with the driver of the stub's target.
 DriverRun drive(const std::vector<std::string>& commands, int limit_seconds = 60);
+// Runs it with the driver at this path.
+DriverRun drive_with(const std::string& driver, const std::vector<std::string>& commands, int limit_seconds = 60);
 
 // What a message box showed.
 struct MessageBoxSeen {

@@ -27,7 +27,10 @@
 #define _WIN32_WINNT 0x0601
 #endif
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -235,7 +238,8 @@ std::wstring windowLine(HWND h, bool withState) {
 // ------------------------------------------------------ command parsing --
 
 enum class Op { Wait, Absent, Dump, MsgBox, Text, Title, Press, Type, Check,
-                Uncheck, Close, Gone, Sleep, Screenshot };
+                Uncheck, Close, Gone, Sleep, Screenshot, Items, Progress, State,
+                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle };
 
 struct Step {
     Op op;
@@ -247,19 +251,34 @@ struct Step {
     bool hasCls = false;
     std::wstring exe;  // file name of the process that owns the window
     bool hasExe = false;
-    DWORD ms = kDefaultWaitMs;  // wait/gone timeout, absent --for, sleep
+    DWORD ms = kDefaultWaitMs;  // timeout of the waits, absent --for, sleep
     bool hasMs = false;
     int id = 0;
     bool hasId = false;
-    std::wstring arg;         // press TEXT, type TEXT, screenshot PATH
+    std::wstring arg;         // press/type/waittext/waittitle TEXT, screenshot PATH
 };
 
 const wchar_t kUsage[] =
     L"usage: qmdrive.exe CMD [args] [: CMD [args]]...\n"
     L"  wait (--title T | --title-prefix T) [--class C] [--exe NAME] [--timeout MS]\n"
     L"  absent (--title T | --title-prefix T) [--class C] [--exe NAME] --for MS\n"
-    L"  dump | msgbox | title | close\n"
-    L"  text --id N\n"
+    L"  dump | msgbox | title\n"
+    L"  close      posts WM_CLOSE to the window, as another program asking it to\n"
+    L"             close would; works whatever state its close box is in\n"
+    L"  closebox   presses the close box as a user does (posts WM_SYSCOMMAND\n"
+    L"             SC_CLOSE); fails when the window is disabled or has no close\n"
+    L"             box, or when the system says the box is greyed out (Windows\n"
+    L"             does, Wine does not: there the program's own handling of\n"
+    L"             WM_CLOSE decides)\n"
+    L"  text --id N | state --id N\n"
+    L"  items --id N      the items of a list view: count, item (column 0) per\n"
+    L"                    item in order, selected (-1: none), top\n"
+    L"  progress --id N   a progress bar's position, range LOW HIGH and visible\n"
+    L"  visible --id N | hidden --id N | enabled --id N [--timeout MS]\n"
+    L"                    wait until the control is shown / exists and is hidden\n"
+    L"                    / is enabled\n"
+    L"  waittext --id N [--timeout MS] TEXT   wait until the control shows TEXT\n"
+    L"  waittitle [--timeout MS] TEXT         wait until the window's title is TEXT\n"
     L"  press TEXT | press --id N\n"
     L"  type --id N TEXT\n"
     L"  check --id N | uncheck --id N\n"
@@ -322,6 +341,9 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         {L"press", Op::Press}, {L"type", Op::Type}, {L"check", Op::Check},
         {L"uncheck", Op::Uncheck}, {L"close", Op::Close}, {L"gone", Op::Gone},
         {L"sleep", Op::Sleep}, {L"screenshot", Op::Screenshot},
+        {L"items", Op::Items}, {L"progress", Op::Progress}, {L"state", Op::State},
+        {L"closebox", Op::CloseBox}, {L"visible", Op::Visible}, {L"hidden", Op::Hidden},
+        {L"enabled", Op::Enabled}, {L"waittext", Op::WaitText}, {L"waittitle", Op::WaitTitle},
     };
     s.name = a[0];
     bool known = false;
@@ -330,9 +352,13 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
     if (!known) return L"unknown command " + quoted(a[0]);
 
     const bool matchOpts = s.op == Op::Wait || s.op == Op::Absent;
+    const bool controlWait = s.op == Op::Visible || s.op == Op::Hidden ||
+                             s.op == Op::Enabled || s.op == Op::WaitText;
     const bool idOpt = s.op == Op::Text || s.op == Op::Press || s.op == Op::Type ||
-                       s.op == Op::Check || s.op == Op::Uncheck;
-    const bool timeoutOpt = s.op == Op::Wait || s.op == Op::Gone;
+                       s.op == Op::Check || s.op == Op::Uncheck || s.op == Op::Items ||
+                       s.op == Op::Progress || s.op == Op::State || controlWait;
+    const bool timeoutOpt = s.op == Op::Wait || s.op == Op::Gone || controlWait ||
+                            s.op == Op::WaitTitle;
     std::vector<std::wstring> pos;
     bool optsDone = false;
     for (size_t i = 1; i < a.size(); ++i) {
@@ -381,7 +407,8 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (s.op == Op::Absent && !s.hasMs) return s.name + L": --for MS is required";
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
         break;
-    case Op::Text: case Op::Check: case Op::Uncheck:
+    case Op::Text: case Op::Check: case Op::Uncheck: case Op::Items: case Op::Progress:
+    case Op::State: case Op::Visible: case Op::Hidden: case Op::Enabled:
         if (!s.hasId) return s.name + L": --id N is required";
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
         break;
@@ -394,6 +421,14 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (!s.hasId || !positional(1)) return s.name + L": usage is type --id N TEXT";
         s.arg = pos[0];
         break;
+    case Op::WaitText:
+        if (!s.hasId || !positional(1)) return s.name + L": usage is waittext --id N TEXT";
+        s.arg = pos[0];
+        break;
+    case Op::WaitTitle:
+        if (!positional(1)) return s.name + L": usage is waittitle TEXT";
+        s.arg = pos[0];
+        break;
     case Op::Sleep:
         if (!positional(1) || !parseMs(pos[0], s.ms)) return s.name + L": usage is sleep MS";
         break;
@@ -401,7 +436,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (!positional(1) || pos[0].empty()) return s.name + L": usage is screenshot PATH";
         s.arg = pos[0];
         break;
-    default:  // dump, msgbox, title, close, gone
+    default:  // dump, msgbox, title, close, closebox, gone
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
     }
     return std::wstring();
@@ -476,8 +511,163 @@ bool pollUntil(DWORD ms, F cond) {
     }
 }
 
+// ------------------------------------------------ another process's list view --
+
+// LVM_GETITEMTEXTW takes an LVITEMW that the list view reads and fills in its
+// own process, so the structure and the text buffer are placed in that
+// process's memory, laid out as a program of ITS bitness lays them out. Only
+// the fields up to cchTextMax matter to the list view; the rest stays zero.
+struct ItemLayout {
+    size_t textOffset;   // pszText
+    size_t maxOffset;    // cchTextMax
+    size_t size;         // the structure, rounded up, zeros included
+    size_t pointerSize;
+};
+constexpr ItemLayout kItem32{20, 24, 64, 4};
+constexpr ItemLayout kItem64{24, 32, 96, 8};
+// The layouts agree with the headers for our own bitness.
+static_assert(offsetof(LVITEMW, pszText) == (sizeof(void*) == 8 ? kItem64 : kItem32).textOffset, "LVITEMW");
+static_assert(offsetof(LVITEMW, cchTextMax) == (sizeof(void*) == 8 ? kItem64 : kItem32).maxOffset, "LVITEMW");
+static_assert(sizeof(LVITEMW) <= (sizeof(void*) == 8 ? kItem64 : kItem32).size, "LVITEMW");
+
+class ListViewReader {
+public:
+    ListViewReader(const std::wstring& command, HWND list) : command_(command), list_(list) {}
+    ~ListViewReader() {
+        if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        if (process_) CloseHandle(process_);
+    }
+    ListViewReader(const ListViewReader&) = delete;
+    ListViewReader& operator=(const ListViewReader&) = delete;
+
+    bool open() {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(list_, &pid);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                                   PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (!process_) return fail(L"cannot open the list view's process (error " + std::to_wstring(GetLastError()) + L")");
+        // A 32-bit process on 64-bit Windows runs under WOW64; where we run
+        // under WOW64 ourselves, Windows is 64-bit and a process that does
+        // not is a 64-bit one.
+        BOOL targetWow = FALSE, selfWow = FALSE;
+        if (!IsWow64Process(process_, &targetWow) || !IsWow64Process(GetCurrentProcess(), &selfWow))
+            return fail(L"cannot tell the bitness of the list view's process (error " +
+                        std::to_wstring(GetLastError()) + L")");
+        const bool self64 = sizeof(void*) == 8;
+        const bool target32 = self64 ? targetWow != FALSE : (targetWow || !selfWow);
+        if (!self64 && !target32)
+            return fail(L"the list view belongs to a 64-bit process, which this 32-bit driver cannot read: "
+                        L"use the x86_64 driver");
+        layout_ = target32 ? kItem32 : kItem64;
+        target32_ = target32;
+        return reserve(1024);
+    }
+
+    bool count(int& n) {
+        DWORD_PTR r = 0;
+        if (!sendTimeout(list_, LVM_GETITEMCOUNT, 0, 0, &r)) return fail(L"the list view did not answer LVM_GETITEMCOUNT in time");
+        n = (int)(INT_PTR)r;
+        if (n < 0) return fail(L"the list view gave a negative item count");
+        return true;
+    }
+
+    // Column 0 of item `index`.
+    bool text(int index, std::wstring& t) {
+        for (;;) {
+            const uint64_t buffer = (uint64_t)(uintptr_t)memory_ + layout_.size;
+            // The structure and, right after it, the buffer's first character
+            // (zero, so that an item that vanished reads as empty).
+            std::vector<BYTE> block(layout_.size + sizeof(wchar_t), 0);
+            put(block, 0, LVIF_TEXT, 4);             // mask
+            put(block, 4, (uint32_t)index, 4);        // iItem
+            put(block, layout_.textOffset, buffer, layout_.pointerSize);
+            put(block, layout_.maxOffset, (uint32_t)capacity_, 4);
+            if (!WriteProcessMemory(process_, memory_, block.data(), block.size(), nullptr))
+                return fail(L"cannot write into the list view's process (error " + std::to_wstring(GetLastError()) + L")");
+            DWORD_PTR length = 0;
+            if (!sendTimeout(list_, LVM_GETITEMTEXTW, (WPARAM)index, (LPARAM)memory_, &length))
+                return fail(L"the list view did not answer LVM_GETITEMTEXTW in time");
+            // A text that fills the buffer may have been cut: read it again
+            // with a larger one.
+            if (length + 1 >= capacity_ && capacity_ < kMaxText) {
+                if (!reserve(capacity_ * 4)) return false;
+                continue;
+            }
+            // The list view may answer with a pointer of its own (a text the
+            // program supplies on request) instead of filling our buffer.
+            if (!ReadProcessMemory(process_, memory_, block.data(), layout_.size, nullptr))
+                return fail(L"cannot read the list view's process (error " + std::to_wstring(GetLastError()) + L")");
+            uint64_t where = get(block, layout_.textOffset, layout_.pointerSize);
+            size_t n = where == buffer ? std::min((size_t)length, capacity_ - 1) : std::min((size_t)length, kMaxText);
+            std::vector<wchar_t> chars(n + 1, 0);
+            if (n > 0 && (where == 0 || !ReadProcessMemory(process_, (LPCVOID)(uintptr_t)where, chars.data(),
+                                                          n * sizeof(wchar_t), nullptr)))
+                return fail(L"cannot read the text of item " + std::to_wstring(index));
+            t.assign(chars.data(), n);
+            return true;
+        }
+    }
+
+private:
+    bool fail(const std::wstring& why) {
+        err(command_ + L": " + why);
+        return false;
+    }
+
+    static void put(std::vector<BYTE>& b, size_t at, uint64_t v, size_t size) {
+        for (size_t i = 0; i < size; ++i) b[at + i] = (BYTE)(v >> (8 * i));
+    }
+    static uint64_t get(const std::vector<BYTE>& b, size_t at, size_t size) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < size; ++i) v |= (uint64_t)b[at + i] << (8 * i);
+        return v;
+    }
+
+    // Room for the structure and `chars` characters in the other process.
+    bool reserve(size_t chars) {
+        if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        capacity_ = std::min(chars, kMaxText);
+        const size_t bytes = layout_.size + capacity_ * sizeof(wchar_t);
+        memory_ = VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!memory_) return fail(L"cannot allocate memory in the list view's process (error " + std::to_wstring(GetLastError()) + L")");
+        // A 32-bit process sees only the low 4 GiB; its pointers must fit.
+        if (target32_ && (uint64_t)(uintptr_t)memory_ + bytes > 0x100000000ull)
+            return fail(L"the memory given in the list view's 32-bit process lies beyond its reach");
+        return true;
+    }
+
+    std::wstring command_;
+    HWND list_;
+    HANDLE process_ = nullptr;
+    void* memory_ = nullptr;
+    size_t capacity_ = 0;  // characters
+    ItemLayout layout_ = kItem64;
+    bool target32_ = false;
+};
+
+// Whether the system says the close box of a window is greyed out (its
+// system menu's close item is disabled). Windows tells another process so;
+// Wine does not, and then the box counts as available.
+bool closeBoxGreyed(HWND w) {
+    TITLEBARINFO info{};
+    info.cbSize = sizeof info;
+    return GetTitleBarInfo(w, &info) && (info.rgstate[5] & STATE_SYSTEM_UNAVAILABLE);
+}
+
 struct Driver {
     HWND cur = nullptr;
+
+    // The fields of a control before its text, as dump and state print them.
+    // parent is "main" for a control of the window itself, else the id of the
+    // window that holds it (a page is a child dialog of the main window).
+    // visible is what a user sees: a control of a hidden page is not visible.
+    std::wstring controlLine(HWND c) {
+        HWND parent = GetAncestor(c, GA_PARENT);
+        return L"control: id=" + std::to_wstring(controlId(c)) + L" class=" + esc(className(c)) +
+               L" visible=" + (IsWindowVisible(c) ? L"1" : L"0") +
+               L" enabled=" + (IsWindowEnabled(c) ? L"1" : L"0") +
+               L" parent=" + (parent == cur ? std::wstring(L"main") : std::to_wstring(controlId(parent)));
+    }
 
     bool curAlive(const Step& s) {
         if (cur && IsWindow(cur)) return true;
@@ -541,10 +731,7 @@ struct Driver {
             std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom));
         bool ok = true;
         for (HWND c : children(cur)) {
-            std::wstring line = L"control: id=" + std::to_wstring(controlId(c)) +
-                                L" class=" + esc(className(c)) +
-                                L" visible=" + (IsWindowVisible(c) ? L"1" : L"0") +
-                                L" enabled=" + (IsWindowEnabled(c) ? L"1" : L"0");
+            std::wstring line = controlLine(c);
             std::wstring t;
             // Once one control has not answered, the dialog's thread is busy
             // or hung: do not spend another timeout on each of the others.
@@ -765,6 +952,180 @@ struct Driver {
         return true;
     }
 
+    bool state(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        std::wstring t;
+        if (!controlText(c, t)) {
+            err(L"state: control " + std::to_wstring(s.id) + L" did not answer WM_GETTEXT in time");
+            return false;
+        }
+        out(controlLine(c) + L" text=" + esc(t));
+        return true;
+    }
+
+    // The control with the step's id, if it is of this class.
+    HWND controlOfClass(const Step& s, const wchar_t* cls, const wchar_t* what) {
+        HWND c = control(s);
+        if (c && !isClass(c, cls)) {
+            err(s.name + L": control " + std::to_wstring(s.id) + L" is a " + esc(className(c)) +
+                L", not a " + what);
+            return nullptr;
+        }
+        return c;
+    }
+
+    bool items(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND list = controlOfClass(s, WC_LISTVIEWW, L"list view");
+        if (!list) return false;
+        ListViewReader reader(s.name, list);
+        if (!reader.open()) return false;
+        // Lines may be added while we read (an installer's detail list grows
+        // as it works): read until the count is the same before and after.
+        std::vector<std::wstring> texts;
+        bool stable = false;
+        for (int attempt = 0; attempt < 5 && !stable; ++attempt) {
+            int before = 0, after = 0;
+            if (!reader.count(before)) return false;
+            texts.clear();
+            for (int i = 0; i < before; ++i) {
+                std::wstring t;
+                if (!reader.text(i, t)) return false;
+                texts.push_back(t);
+            }
+            if (!reader.count(after)) return false;
+            stable = after == before;
+        }
+        if (!stable) {
+            err(s.name + L": the list view kept changing while it was read");
+            return false;
+        }
+        DWORD_PTR selected = 0, top = 0;
+        if (!sendTimeout(list, LVM_GETNEXTITEM, (WPARAM)-1, MAKELPARAM(LVNI_SELECTED, 0), &selected) ||
+            !sendTimeout(list, LVM_GETTOPINDEX, 0, 0, &top)) {
+            err(s.name + L": the list view did not answer in time");
+            return false;
+        }
+        out(L"count: " + std::to_wstring(texts.size()));
+        for (const auto& t : texts) out(L"item: " + esc(t));
+        out(L"selected: " + std::to_wstring((int)(INT_PTR)selected));
+        out(L"top: " + std::to_wstring((int)(INT_PTR)top));
+        return true;
+    }
+
+    bool progress(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND bar = controlOfClass(s, PROGRESS_CLASSW, L"progress bar");
+        if (!bar) return false;
+        DWORD_PTR pos = 0, low = 0, high = 0;
+        if (!sendTimeout(bar, PBM_GETPOS, 0, 0, &pos) || !sendTimeout(bar, PBM_GETRANGE, TRUE, 0, &low) ||
+            !sendTimeout(bar, PBM_GETRANGE, FALSE, 0, &high)) {
+            err(s.name + L": the progress bar did not answer in time");
+            return false;
+        }
+        out(L"position: " + std::to_wstring((int)(INT_PTR)pos));
+        out(L"range: " + std::to_wstring((int)(INT_PTR)low) + L" " + std::to_wstring((int)(INT_PTR)high));
+        out(std::wstring(L"visible: ") + (IsWindowVisible(bar) ? L"1" : L"0"));
+        return true;
+    }
+
+    // Waits until the control with the step's id exists and cond(control)
+    // holds; the control is looked up again on every try, since a page and
+    // its controls may be created while we wait.
+    // `seen`, when given and not empty at the end, says what the control showed.
+    template <class F>
+    bool waitControl(const Step& s, const std::wstring& want, F cond, const std::wstring* seen = nullptr) {
+        HWND c = nullptr;
+        bool lost = false;
+        bool ok = pollUntil(s.ms, [&] {
+            if (!IsWindow(cur)) return lost = true;
+            c = childById(cur, s.id);
+            return c && cond(c);
+        });
+        if (lost) {
+            err(s.name + L": window " + hexHwnd(cur) + L" closed while waiting");
+            return false;
+        }
+        if (!ok) {
+            err(s.name + L": " + (c ? L"control " + std::to_wstring(s.id) + L" is not " + want
+                                    : L"no control with id " + std::to_wstring(s.id) + L" appeared") +
+                L" after " + std::to_wstring(s.ms) + L" ms" +
+                (c && seen && !seen->empty() ? L" (" + *seen + L")" : std::wstring()));
+            return false;
+        }
+        return true;
+    }
+
+    bool waitState(const Step& s) {
+        if (!curAlive(s)) return false;
+        const wchar_t* want = s.op == Op::Visible ? L"visible" : s.op == Op::Hidden ? L"hidden" : L"enabled";
+        if (!waitControl(s, want, [&](HWND c) {
+                if (s.op == Op::Enabled) return IsWindowEnabled(c) != FALSE;
+                return (IsWindowVisible(c) != FALSE) == (s.op == Op::Visible);
+            }))
+            return false;
+        out(std::wstring(want) + L": id=" + std::to_wstring(s.id));
+        return true;
+    }
+
+    bool waitText(const Step& s) {
+        if (!curAlive(s)) return false;
+        std::wstring seen, shown;
+        bool ok = waitControl(s, L"showing " + quoted(s.arg), [&](HWND c) {
+            bool answered = controlText(c, seen);
+            shown = answered ? L"it shows " + quoted(seen) : L"it did not answer WM_GETTEXT in time";
+            return answered && seen == s.arg;
+        }, &shown);
+        if (!ok) return false;
+        out(L"text: " + esc(seen));
+        return true;
+    }
+
+    bool waitTitle(const Step& s) {
+        if (!curAlive(s)) return false;
+        std::wstring seen;
+        bool lost = false;
+        bool ok = pollUntil(s.ms, [&] {
+            if (!IsWindow(cur)) return lost = true;
+            seen = windowTitle(cur);
+            return seen == s.arg;
+        });
+        if (lost || !ok) {
+            err(s.name + L": " + (lost ? L"window " + hexHwnd(cur) + L" closed while waiting"
+                                       : L"the title is still " + quoted(seen) + L" after " +
+                                             std::to_wstring(s.ms) + L" ms, not " + quoted(s.arg)));
+            return false;
+        }
+        out(L"title: " + esc(seen));
+        return true;
+    }
+
+    // A click on the close box: the system turns it into WM_SYSCOMMAND
+    // SC_CLOSE, and only when the box can be pressed at all.
+    bool closeBox(const Step& s) {
+        if (!curAlive(s)) return false;
+        if (!IsWindowEnabled(cur)) {
+            err(s.name + L": window " + hexHwnd(cur) + L" is disabled");
+            return false;
+        }
+        if (!(style(cur) & WS_SYSMENU) || (GetClassLongPtrW(cur, GCL_STYLE) & CS_NOCLOSE)) {
+            err(s.name + L": window " + hexHwnd(cur) + L" has no close box");
+            return false;
+        }
+        if (closeBoxGreyed(cur)) {
+            err(s.name + L": the close box of window " + hexHwnd(cur) + L" is greyed out");
+            return false;
+        }
+        if (!PostMessageW(cur, WM_SYSCOMMAND, SC_CLOSE, 0)) {
+            err(s.name + L": could not post WM_SYSCOMMAND (error " + std::to_wstring(GetLastError()) + L")");
+            return false;
+        }
+        out(L"closebox: pressed");
+        return true;
+    }
+
     bool close(const Step& s) {
         if (!curAlive(s)) return false;
         if (!PostMessageW(cur, WM_CLOSE, 0, 0)) {
@@ -886,6 +1247,13 @@ struct Driver {
         case Op::Gone: return gone(s);
         case Op::Sleep: Sleep(s.ms); return true;
         case Op::Screenshot: return screenshot(s);
+        case Op::Items: return items(s);
+        case Op::Progress: return progress(s);
+        case Op::State: return state(s);
+        case Op::CloseBox: return closeBox(s);
+        case Op::Visible: case Op::Hidden: case Op::Enabled: return waitState(s);
+        case Op::WaitText: return waitText(s);
+        case Op::WaitTitle: return waitTitle(s);
         }
         return false;
     }
