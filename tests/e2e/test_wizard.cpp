@@ -86,6 +86,26 @@ WizardState look_until(const WineProcess& installer, const std::string& title_pr
     return state;
 }
 
+// The main window's details list and progress bar.
+struct PageOutput {
+    std::vector<std::string> lines;
+    int position = -1;
+    std::string range;
+    std::string report;
+};
+
+PageOutput page_output(const WineProcess& installer, const std::string& title_prefix) {
+    DriverRun run = drive({"wait", "--title-prefix", title_prefix, "--class", "#32770", "--exe", installer.exe_name(),
+                           ":", "items", "--id", "1016", ":", "progress", "--id", "1004"});
+    PageOutput out;
+    out.report = run.report();
+    out.lines = run.values("item");
+    const std::string position = run.value("position");
+    if (!position.empty()) out.position = std::stoi(position);
+    out.range = run.value("range");
+    return out;
+}
+
 DriverRun press(const WineProcess& installer, const std::string& title_prefix, int id) {
     return drive({"wait", "--title-prefix", title_prefix, "--class", "#32770", "--exe", installer.exe_name(), ":",
                   "press", "--id", std::to_string(id)});
@@ -156,6 +176,14 @@ TEST(Wizard, InstallsUnderTheProgressBarThenCloseRunsOnSuccess) {
     EXPECT_TRUE(running[1016].visible) << "details shown from the start";
     EXPECT_FALSE(running[1027].visible);
     EXPECT_EQ(running[1006].text.rfind("Extract: ", 0), 0u) << "status line: " << running[1006].text;
+    // Halfway through the script's entries, the bar is halfway too.
+    PageOutput halfway_output = page_output(installer, kInstalling);
+    EXPECT_EQ(halfway_output.range, "0 30000") << halfway_output.report;
+    EXPECT_GT(halfway_output.position, 0) << halfway_output.report;
+    EXPECT_LT(halfway_output.position, 30000) << halfway_output.report;
+    ASSERT_EQ(halfway_output.lines.size(), 13u) << halfway_output.report;
+    EXPECT_EQ(halfway_output.lines[0], "Output folder: C:\\QmWizard\\" + std::string(stub_target()));
+    EXPECT_EQ(halfway_output.lines.back(), running[1006].text) << "the status line shows the last line";
     std::cout << "screenshot: " << keep_screenshot(running_bmp) << "\n";
     MessageBoxSeen halfway = answer_message_box(installer, kCaption);
     ASSERT_TRUE(halfway.seen) << halfway.report;
@@ -169,6 +197,11 @@ TEST(Wizard, InstallsUnderTheProgressBarThenCloseRunsOnSuccess) {
     EXPECT_EQ(finished[1].text, "&Close");
     EXPECT_FALSE(finished[2].enabled);
     EXPECT_EQ(finished[1006].text, "Completed") << "the completion line reaches the status line";
+    PageOutput finished_output = page_output(installer, kCompleted);
+    EXPECT_EQ(finished_output.position, 30000) << finished_output.report;
+    ASSERT_EQ(finished_output.lines.size(), 13u + 1u + 12u + 1u) << finished_output.report;
+    EXPECT_EQ(finished_output.lines[13], "Create folder: C:\\QmWizard\\" + std::string(stub_target()) + "\\again");
+    EXPECT_EQ(finished_output.lines.back(), "Completed");
     std::cout << "screenshot: " << keep_screenshot(finished_bmp) << "\n";
 
     DriverRun close = press(installer, kCompleted, 1);
@@ -206,7 +239,7 @@ TEST(Wizard, CancelAfterAFailureRunsOnFailure) {
         std::cout << "screenshot: " << keep_screenshot(failed_bmp) << "\n";
 
         DriverRun run = c.close_box ? drive({"wait", "--title", kInstalling, "--class", "#32770", "--exe",
-                                             installer.exe_name(), ":", "close"})
+                                             installer.exe_name(), ":", "closebox"})
                                     : press(installer, kInstalling, 2);
         ASSERT_EQ(run.code, 0) << run.report();
         MessageBoxSeen failure = answer_message_box(installer, kCaption);
@@ -255,7 +288,7 @@ TEST(Wizard, CloseBoxOnTheFinishedPageActsAsNext) {
         look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
     ASSERT_EQ(finished.title, kCompleted) << finished.report;
     DriverRun run =
-        drive({"wait", "--title", kCompleted, "--class", "#32770", "--exe", installer.exe_name(), ":", "close"});
+        drive({"wait", "--title", kCompleted, "--class", "#32770", "--exe", installer.exe_name(), ":", "closebox"});
     ASSERT_EQ(run.code, 0) << run.report();
     MessageBoxSeen success = answer_message_box(installer, kCaption);
     EXPECT_EQ(success.text, "on_success") << success.report;
