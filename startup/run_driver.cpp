@@ -9,6 +9,7 @@
 #include "fs/paths.h"
 #include "resources/resource_ids.h"
 #include "startup/startup.h"
+#include "ui/background_window.h"
 #include "ui/install_files_page.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
@@ -19,6 +20,10 @@ int32_t page_base = 4;
 int32_t failure_count = 0;
 LanguageRecord* language_records = 0;
 int32_t* page_text_tables = 0;
+
+// The backdrop behind the wizard, when the header asks for one; its title is
+// the caption.
+static HWND background_window = 0;
 
 // Languages in the loaded tables: the header's count, or 0 when the tables
 // could not be made.
@@ -115,6 +120,7 @@ void select_language() {
     }
     wsprintfA(var_slot(VAR_LANG_ID), "%u", (unsigned)current_language->lang_id);
     expand_lang_string(caption, LS_CAPTION);
+    if (background_window) SetWindowTextA(background_window, caption);
 }
 
 int32_t run_sections(HWND install_page) {
@@ -160,12 +166,18 @@ int32_t run_driver() {
         return 1;
     }
 
-    // The wizard's parent owns the message boxes of on_init.
-    HWND parent = GetDesktopWindow();
+    // The wizard's parent, the background window or the desktop, owns the
+    // message boxes of on_init.
+    if (header->background_top_colour != 0xFFFFFFFFu)
+        background_window = create_background_window(module_handle, header->background_top_colour,
+                                                     header->background_bottom_colour,
+                                                     header->background_text_colour);
+    HWND parent = background_window ? background_window : GetDesktopWindow();
     current_main_window = parent;
     const int32_t init = run_callback(header->on_init);
     current_main_window = 0;
     if (init == RESULT_ABORT) return 1;
     select_language();
+    if (background_window) ShowWindow(background_window, SW_SHOW);
     return (int32_t)DialogBoxParamA(module_handle, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), parent, main_dialog_proc, 0);
 }
