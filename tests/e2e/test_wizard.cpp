@@ -406,4 +406,32 @@ TEST(Wizard, UninstallerCopyRunsItsInstallFilesPage) {
     EXPECT_EQ(exit.code, 0);
 }
 
+// A description with a background window: the backdrop covers the work area
+// behind the wizard with its gradient and the caption, and goes with it.
+TEST(Wizard, BackgroundWindowBehindTheWizard) {
+    const std::string exe = build_from_description(
+        "background", wizard_description("         message_box MB_OK, \"look\"\n",
+                                         "background_window = { top = \"#000080\", bottom = \"#000000\", "
+                                         "text = \"#FFFFFF\" }\n"));
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    DriverRun box = drive({"wait", "--title", kCaption, "--class", "#32770", "--exe", installer.exe_name(),
+                           "--timeout", "30000"});
+    ASSERT_EQ(box.code, 0) << box.report();
+    const std::string bmp = output_dir() + "/background-window.bmp";
+    DriverRun backdrop = drive({"wait", "--title", kCaption, "--class", "_Tb", "--exe", installer.exe_name(), ":",
+                                "dump", ":", "screenshot", windows_path(bmp)});
+    ASSERT_EQ(backdrop.code, 0) << backdrop.report();
+    std::cout << "screenshot: " << keep_screenshot(bmp) << "\n";
+    EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
+    WizardState finished =
+        look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
+    ASSERT_EQ(finished.title, kCompleted) << finished.report;
+    ASSERT_EQ(press(installer, kCompleted, 1).code, 0);
+    EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
 }  // namespace
