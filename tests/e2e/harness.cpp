@@ -274,6 +274,38 @@ MessageBoxSeen answer_message_box(const WineProcess& owner, const std::string& c
     return box;
 }
 
+DriverRun press_wizard_button(const WineProcess& installer, int id, int wait_ms) {
+    const std::string ms = std::to_string(wait_ms);
+    const double until = now() + wait_ms / 1000.0;
+    DriverRun run;
+    // Next counts as ready on the finished install-files page (Next enabled,
+    // Cancel disabled), Cancel once it is enabled. Between showing itself and
+    // creating its page the main window has both enabled for a moment, and a
+    // window that is still starting may be slow to answer: the buttons are
+    // looked at again until the time is up.
+    do {
+        run = drive({"wait", "--title-prefix", "", "--class", "#32770", "--exe", installer.exe_name(), "--timeout",
+                     ms, ":", "state", "--id", "1", ":", "state", "--id", "2"},
+                    wait_ms / 1000 + 30);
+        auto enabled = [&](int button) {
+            for (const std::string& line : run.lines)
+                if (line.rfind("control: id=" + std::to_string(button) + " ", 0) == 0)
+                    return line.find(" enabled=1") != std::string::npos;
+            return false;
+        };
+        const bool ready = id == 1 ? enabled(1) && !enabled(2) : enabled(id);
+        if (run.code == 0 && ready) {
+            run = drive({"wait", "--title-prefix", "", "--class", "#32770", "--exe", installer.exe_name(), ":",
+                         "press", "--id", std::to_string(id)});
+            if (run.code == 0 || run.errors.find("did not answer") == std::string::npos) return run;
+        }
+        usleep(100000);
+    } while (now() < until);
+    run.code = run.code == 0 ? 1 : run.code;
+    run.errors += "the wizard's button " + std::to_string(id) + " never became ready\n";
+    return run;
+}
+
 std::string keep_screenshot(const std::string& bmp_path) {
     std::string png = bmp_path.substr(0, bmp_path.size() - 4) + ".png";
     std::string command = "convert '" + bmp_path + "' '" + png + "' 2>/dev/null";

@@ -101,6 +101,12 @@ DriverRun drive(const std::vector<std::string>& commands, int limit_seconds = 60
 // Runs it with the driver at this path.
 DriverRun drive_with(const std::string& driver, const std::vector<std::string>& commands, int limit_seconds = 60);
 
+// Waits for the wizard's main window of `installer` (the only dialog it
+// shows then) and presses one of its buttons once it is ready: 1, Next, on
+// the finished install-files page (where it is Close and Cancel is
+// disabled); 2, Cancel, once it is enabled.
+DriverRun press_wizard_button(const WineProcess& installer, int id, int wait_ms = 20000);
+
 // What a message box showed.
 struct MessageBoxSeen {
     bool seen = false;

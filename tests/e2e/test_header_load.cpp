@@ -74,12 +74,16 @@ TEST_P(HeaderLoad, ReportsInOrder) {
         ASSERT_TRUE(second.seen) << second.report;
         EXPECT_EQ(second.text.rfind(kVerificationFailedStart, 0), 0u) << second.text;
         EXPECT_TRUE(second.icon);
+    } else {
+        // A header that loads goes on to the run driver and its wizard,
+        // which has nothing to install and is closed.
+        DriverRun close = press_wizard_button(installer, 1);
+        EXPECT_EQ(close.code, 0) << close.report();
     }
     Exit exit = installer.wait(30);
     ASSERT_TRUE(exit.finished) << drive({"wait", "--title", kCaption, "--exe", installer.exe_name(), "--timeout", "1000", ":", "msgbox"}).report();
-    // Start-up errors end with 0; a header that loads goes on to the run
-    // driver, which ends a run without the wizard as cancelled (1).
-    EXPECT_EQ(exit.code, c.expect_messages ? 0 : 1);
+    // Start-up errors end with 0, and so does the closed wizard.
+    EXPECT_EQ(exit.code, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HeaderLoad, ::testing::ValuesIn(header_cases),
