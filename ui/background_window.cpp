@@ -59,7 +59,8 @@ HWND create_background_window(HINSTANCE instance, COLORREF top, COLORREF bottom,
     background_colours[0] = top;
     background_colours[1] = bottom;
     background_colours[2] = text;
-    RECT work;
+    // Zero should the system not answer: never a size made of stack bytes.
+    static RECT work;
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     return CreateWindowExA(0, "_Tb", "", WS_OVERLAPPEDWINDOW, work.left, work.top, work.right - work.left,
                            work.bottom - work.top, GetDesktopWindow(), 0, instance, 0);

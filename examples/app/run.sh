@@ -73,3 +73,23 @@ if [ "$bad" -ne 0 ]; then
     exit 1
 fi
 echo "   all $checked files are byte-identical to their sources and carry their file times"
+
+echo "== the same installer started as a user starts it: its wizard"
+driver=$build/win64/tests/e2e/driver/qmdrive.exe
+shot=$out/app-setup-wizard.bmp
+"$wine" run "$build/wine" 120 "$out/app-setup.exe" &
+wizard=$!
+set +e
+"$wine" run "$build/wine" 60 "$driver" wait --title-prefix "" --class "#32770" --exe app-setup.exe --timeout 30000 \
+    : screenshot "Z:${shot//\//\\}" : title >"$out/wizard-driver.txt"
+seen=$?
+"$wine" run "$build/wine" 60 "$driver" wait --title-prefix "" --class "#32770" --exe app-setup.exe \
+    : press --id 2 >>"$out/wizard-driver.txt"
+wait "$wizard"
+code=$?
+set -e
+[ "$seen" -eq 0 ] || { echo "   the wizard did not show" >&2; cat "$out/wizard-driver.txt" >&2; exit 1; }
+convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+sed -n 's/^title: /   title: /p' "$out/wizard-driver.txt"
+echo "   screenshot: ${shot%.bmp}.png; cancelled, exit code $code"
+[ "$code" -eq 1 ] || { echo "   a cancelled wizard ends with exit code 1" >&2; exit 1; }
