@@ -20,6 +20,17 @@
 #define IDC_PAGE_AREA 1018
 #define IDC_BRANDING 1028
 
+// Controls of the pages: the intro text (every page), the directory page,
+// the uninstall confirmation page.
+#define IDC_INTRO 1006
+#define IDC_BROWSE 1001
+#define IDC_DIRECTORY 1019
+#define IDC_DIRECTORY_LABEL 1020
+#define IDC_SPACE_REQUIRED 1023
+#define IDC_SPACE_AVAILABLE 1024
+#define IDC_UNINSTALL_DIRECTORY 1000
+#define IDC_UNINSTALL_LABEL 1029
+
 // The install-files page's controls.
 #define IDC_PROGRESS_BAR 1004
 #define IDC_PROGRESS_BAR_SMOOTH 1005

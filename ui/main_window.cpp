@@ -9,8 +9,10 @@
 #include "resources/resource_ids.h"
 #include "startup/run_driver.h"
 #include "startup/startup.h"
+#include "ui/directory_page.h"
 #include "ui/install_files_page.h"
 #include "ui/message_box.h"
+#include "ui/uninstall_page.h"
 
 int32_t current_page = -1;
 HWND page_window = 0;
@@ -32,9 +34,9 @@ struct PageEntry {
 static const PageEntry page_table[6] = {
     {IDD_LICENSE_PAGE, 0},
     {IDD_COMPONENTS_PAGE, 0},
-    {IDD_DIRECTORY_PAGE, 0},
+    {IDD_DIRECTORY_PAGE, directory_page_proc},
     {IDD_INSTALL_FILES_PAGE, install_files_page_proc},
-    {IDD_UNINSTALL_PAGE, 0},
+    {IDD_UNINSTALL_PAGE, uninstall_page_proc},
     {IDD_INSTALL_FILES_PAGE, install_files_page_proc},
 };
 

@@ -434,4 +434,107 @@ TEST(Wizard, BackgroundWindowBehindTheWizard) {
     EXPECT_EQ(exit.code, 0);
 }
 
+// The directory page: the field is the install directory, the space texts
+// follow the selected sections and the drive, and Next follows the field (a
+// path that is no install path, or one that on_verify_dir refuses, disables
+// it); the installation goes where the field says.
+TEST(WizardPages, DirectoryPageFollowsTheField) {
+    const std::string base = std::string("C:\\QmDir\\") + stub_target();
+    test_files::write_bytes(output_dir() + "/app/one.bin", noise(3000, 3));
+    const std::string exe = build_from_description(
+        "directory",
+        "script = '''\n"
+        "core:    create_directory \"{install_dir}\", true\n"
+        "         files \"app\"\n"
+        "         end\n"
+        "verify:  compare_string \"{install_dir}\", \"" + base + "\\forbidden\", 1f, 2f\n"
+        "1:       abort\n"
+        "2:       end\n"
+        "'''\n"
+        "[installer]\npages = [\"directory\"]\ndefault_install_dir = '" + base + "\\Default'\n"
+        "[callbacks]\non_verify_dir = \"verify\"\n"
+        "[[sections]]\nname = \"Program\"\ncode = \"core\"\nsize_kb = 1536\n"
+        "[[languages]]\nid = 1033\ntexts = { caption = \"Directory test\" }\n");
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    const std::string title = "Directory test: Installation Folder";
+    WizardState page = look_until(installer, title, [](const WizardState& s) { return s.controls.count(1019) > 0; });
+    ASSERT_TRUE(page.found) << page.report;
+    EXPECT_EQ(page[1019].text, base + "\\Default");
+    EXPECT_EQ(page[1023].text, "Space required: 1.5Mo");
+    EXPECT_EQ(page[1024].text.rfind("Space available: ", 0), 0u) << page[1024].text;
+    EXPECT_EQ(page[1020].text, "Installation folder");
+    EXPECT_EQ(page[1].text, "&Install");
+    EXPECT_TRUE(page[1].enabled);
+
+    struct Typed {
+        std::string text;
+        bool next;
+    } typed[] = {
+        {"relative\\folder", false},
+        {base + "\\forbidden", false},
+        {base + "\\Chosen", true},
+    };
+    for (const Typed& t : typed) {
+        SCOPED_TRACE(t.text);
+        DriverRun run = drive({"wait", "--title", title, "--class", "#32770", "--exe", installer.exe_name(), ":",
+                               "type", "--id", "1019", t.text, ":", "state", "--id", "1"});
+        ASSERT_EQ(run.code, 0) << run.report();
+        EXPECT_NE(run.report().find(t.next ? " enabled=1" : " enabled=0"), std::string::npos) << run.report();
+    }
+    const std::string shot = output_dir() + "/directory-page.bmp";
+    look(installer, title, 5000, shot);
+    std::cout << "screenshot: " << keep_screenshot(shot) << "\n";
+    ASSERT_EQ(press(installer, title, 1).code, 0);
+    ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(test_files::read_bytes(drive_c_path(base + "\\Chosen\\one.bin")), noise(3000, 3));
+}
+
+// The uninstaller's confirmation page names the folder it will empty; its
+// Next button uninstalls.
+TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
+    const std::string folder = std::string("C:\\QmConfirm\\") + stub_target();
+    const std::string exe = build_from_description(
+        "confirm",
+        "script = '''\n"
+        "core:    create_directory \"{install_dir}\", true\n"
+        "         write_uninstaller \"uninstall.exe\"\n"
+        "         end\n"
+        "'''\n"
+        "[installer]\npages = []\ndefault_install_dir = '" + folder + "'\n"
+        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
+        "[[languages]]\nid = 1033\n"
+        "[uninstaller]\npages = [\"confirm\"]\ncode = \"remove\"\n"
+        "script = '''\n"
+        "remove:  detail_output \"removing {install_dir}\"\n"
+        "         end\n"
+        "'''\n");
+    ASSERT_FALSE(exe.empty());
+    {
+        WineProcess installer(exe, {"/S"}, 120);
+        Exit exit = installer.wait(100);
+        ASSERT_TRUE(exit.finished);
+        ASSERT_EQ(exit.code, 0);
+    }
+    WineProcess copy(drive_c_path(folder + "\\uninstall.exe"), {"_=" + folder}, 120);
+    const std::string title = "Uninstall: Confirmation";
+    const std::string shot = output_dir() + "/uninstall-page.bmp";
+    WizardState page = look_until(copy, title, [](const WizardState& s) { return s.controls.count(1000) > 0; });
+    ASSERT_TRUE(page.found) << page.report;
+    page = look(copy, title, 5000, shot);
+    std::cout << "screenshot: " << keep_screenshot(shot) << "\n";
+    EXPECT_EQ(page[1000].text, folder);
+    EXPECT_EQ(page[1029].text, "Folder:");
+    EXPECT_EQ(page[1006].text.rfind("The program will be removed", 0), 0u) << page[1006].text;
+    EXPECT_EQ(page[1].text, "&Uninstall");
+    ASSERT_EQ(press(copy, title, 1).code, 0);
+    ASSERT_EQ(press_wizard_button(copy, 1).code, 0);
+    Exit exit = copy.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
 }  // namespace

@@ -1,8 +1,9 @@
 // The wizard's main window in-process: page availability, the callbacks
 // around every page change and what their abort messages do, the buttons and
-// the caption, Cancel, and the colour hook. The pages before the
-// install-files page are not part of this program, so their creation fails
-// and the navigation alone is watched; the install-files page is real.
+// the caption, Cancel, and the colour hook. The license and components
+// pages are not part of this program, so their creation fails and the
+// navigation alone is watched there; the directory and install-files pages
+// are real.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,6 +13,7 @@
 #include "resources/resource_ids.h"
 #include "startup/run_driver.h"
 #include "engine/status.h"
+#include "ui/directory_page.h"
 #include "ui/install_files_page.h"
 #include "ui/main_window.h"
 
@@ -219,8 +221,8 @@ TEST_F(Navigation, PagesThatExistAndTheButtons) {
     EXPECT_EQ(seen[2].next, "Install");
     EXPECT_EQ(seen[2].title, "Cap: page 2");
     EXPECT_EQ(seen[3].page, 1);
-    EXPECT_EQ(seen[3].calls, "nnnp") << "the page windows fail here, so on_page_shown never runs";
-    EXPECT_EQ(seen[4].calls, "nnnpc");
+    EXPECT_EQ(seen[3].calls, "nnnsp") << "on_page_shown runs for the directory page, the one built here";
+    EXPECT_EQ(seen[4].calls, "nnnspc");
 }
 
 // Pages whose text is missing are passed over without counting a step.
@@ -277,7 +279,7 @@ TEST_F(Navigation, AbortMessagesRedirectTheMove) {
         int32_t page;         // after the move; -1 when the wizard ended
         const char* calls;
     } cases[] = {
-        {"two_forward", "2", false, 2, "nn"},
+        {"two_forward", "2", false, 2, "nns"},
         {"one_back", "-1", false, -1, "nn"},
         {"stay", "0", false, 0, "nn"},
         {"not_a_number", "stop here", false, 0, "nn"},
@@ -406,6 +408,54 @@ TEST(ColourHook, UserDataColourPlusOne) {
     EXPECT_EQ(dialog_colour_hook(WM_CTLCOLORBTN, (WPARAM)dc, (LPARAM)control), 0) << "only statics";
     ReleaseDC(control, dc);
     DestroyWindow(control);
+}
+
+// Sizes in kilobytes as the directory and components pages show them: the
+// digit after the point is cut, not rounded.
+TEST(DirectoryPage, SizeTexts) {
+    const bool plus = (GetVersion() & 0x80000000u) != 0;
+    struct Case {
+        int32_t kb;
+        std::string text;
+    } cases[] = {
+        {0, "0Ko"},          {1023, "1023Ko"},       {1024, "1.0Mo"},
+        {1536, "1.5Mo"},     {2047, "1.9Mo"},        {1048575, "1023.9Mo"},
+        {1048576, std::string("1.0Go") + (plus ? "+" : "")},
+        {1572864, std::string("1.5Go") + (plus ? "+" : "")},
+    };
+    for (const Case& c : cases) {
+        char buffer[64] = "Needed: ";
+        append_size_text(c.kb, buffer);
+        EXPECT_EQ(std::string(buffer), "Needed: " + c.text) << c.kb;
+    }
+}
+
+// A browsed folder gets the default install directory's last component.
+TEST(DirectoryPage, BrowsedFolderGetsTheDefaultComponent) {
+    struct Case {
+        const char* chosen;
+        const char* default_dir;
+        const char* result;
+    } cases[] = {
+        {"D:\\Apps", "C:\\Program Files\\Product", "D:\\Apps\\Product"},
+        {"D:\\", "C:\\Program Files\\Product", "D:\\Product"},
+        {"D:\\apps\\product", "C:\\Program Files\\Product", "D:\\apps\\product"},
+        {"D:\\myproduct", "C:\\Program Files\\Product", "D:\\myproduct\\Product"},
+        {"D:\\Apps", "Product", "D:\\Apps"},
+        {"D:\\Apps", "C:\\Program Files\\", "D:\\Apps"},
+    };
+    for (const Case& c : cases) {
+        char path[1024];
+        lstrcpyA(path, c.chosen);
+        append_default_component(path, c.default_dir);
+        EXPECT_EQ(std::string(path), c.result) << c.chosen << " + " << c.default_dir;
+    }
+    // A path that cannot take the component keeps what was chosen.
+    std::string long_path = "D:\\" + std::string(1015, 'a');
+    char path[1024];
+    lstrcpyA(path, long_path.c_str());
+    append_default_component(path, "C:\\Product");
+    EXPECT_EQ(std::string(path), long_path);
 }
 
 }  // namespace
