@@ -145,6 +145,47 @@ void write_payload() {
 const std::string kInstalling = std::string(kCaption) + ": Installing";
 const std::string kCompleted = std::string(kCaption) + ": Completed";
 
+// Waits for the finished install-files page of a wizard_description
+// installer, presses Close and expects on_success's box and exit code 0.
+void close_with_success(WineProcess& installer) {
+    WizardState finished =
+        look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
+    ASSERT_EQ(finished.title, kCompleted) << finished.report;
+    ASSERT_EQ(press(installer, kCompleted, 1).code, 0);
+    MessageBoxSeen success = answer_message_box(installer, kCaption);
+    EXPECT_EQ(success.text, "on_success") << success.report;
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
+// Installs, silently, an installer that writes an uninstaller into `folder`
+// whose wizard asks for `uninstaller_pages`; returns the uninstaller's path.
+std::string install_with_uninstaller(const std::string& name, const std::string& folder,
+                                     const std::string& uninstaller_pages) {
+    const std::string exe = build_from_description(
+        name,
+        "script = '''\n"
+        "core:    create_directory \"{install_dir}\", true\n"
+        "         write_uninstaller \"uninstall.exe\"\n"
+        "         end\n"
+        "'''\n"
+        "[installer]\npages = []\ndefault_install_dir = '" + folder + "'\n"
+        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
+        "[[languages]]\nid = 1033\n"
+        "[uninstaller]\npages = " + uninstaller_pages + "\ncode = \"remove\"\n"
+        "script = '''\n"
+        "remove:  detail_output \"removing {install_dir}\"\n"
+        "         end\n"
+        "'''\n");
+    if (exe.empty()) return "";
+    WineProcess installer(exe, {"/S"}, 120);
+    Exit exit = installer.wait(100);
+    EXPECT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+    return drive_c_path(folder + "\\uninstall.exe");
+}
+
 TEST(Wizard, InstallsUnderTheProgressBarThenCloseRunsOnSuccess) {
     write_payload();
     // The box in the middle holds the installation while the test looks.
@@ -349,11 +390,7 @@ TEST(Wizard, DetailsModesAndProgressBars) {
             EXPECT_TRUE(shown[1016].visible);
             EXPECT_FALSE(shown[1027].visible);
         }
-        ASSERT_EQ(press(installer, kCompleted, 1).code, 0);
-        EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
-        Exit exit = installer.wait(60);
-        ASSERT_TRUE(exit.finished);
-        EXPECT_EQ(exit.code, 0);
+        close_with_success(installer);
     }
 }
 
@@ -363,29 +400,8 @@ TEST(Wizard, DetailsModesAndProgressBars) {
 // it with the start-up message instead.
 TEST(Wizard, UninstallerCopyRunsItsInstallFilesPage) {
     const std::string folder = std::string("C:\\QmWizardUn\\") + stub_target();
-    const std::string exe = build_from_description(
-        "with_uninstaller",
-        "script = '''\n"
-        "core:    create_directory \"{install_dir}\", true\n"
-        "         write_uninstaller \"uninstall.exe\"\n"
-        "         end\n"
-        "'''\n"
-        "[installer]\npages = []\ndefault_install_dir = '" + folder + "'\n"
-        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
-        "[[languages]]\nid = 1033\n"
-        "[uninstaller]\npages = []\ncode = \"remove\"\n"
-        "script = '''\n"
-        "remove:  detail_output \"removing {install_dir}\"\n"
-        "         end\n"
-        "'''\n");
-    ASSERT_FALSE(exe.empty());
-    {
-        WineProcess installer(exe, {"/S"}, 120);
-        Exit exit = installer.wait(100);
-        ASSERT_TRUE(exit.finished);
-        ASSERT_EQ(exit.code, 0);
-    }
-    const std::string uninstaller = drive_c_path(folder + "\\uninstall.exe");
+    const std::string uninstaller = install_with_uninstaller("with_uninstaller", folder, "[]");
+    ASSERT_FALSE(uninstaller.empty());
 
     WineProcess bad(uninstaller, {"_=relative"}, 60);
     MessageBoxSeen refused = answer_message_box(bad, "ERREUR TARK");
@@ -424,14 +440,7 @@ TEST(Wizard, BackgroundWindowBehindTheWizard) {
     ASSERT_EQ(backdrop.code, 0) << backdrop.report();
     std::cout << "screenshot: " << keep_screenshot(bmp) << "\n";
     EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
-    WizardState finished =
-        look_until(installer, kCompleted, [](const WizardState& s) { return s.title == kCompleted; });
-    ASSERT_EQ(finished.title, kCompleted) << finished.report;
-    ASSERT_EQ(press(installer, kCompleted, 1).code, 0);
-    EXPECT_TRUE(answer_message_box(installer, kCaption).seen);
-    Exit exit = installer.wait(60);
-    ASSERT_TRUE(exit.finished);
-    EXPECT_EQ(exit.code, 0);
+    close_with_success(installer);
 }
 
 // The directory page: the field is the install directory, the space texts
@@ -497,29 +506,9 @@ TEST(WizardPages, DirectoryPageFollowsTheField) {
 // Next button uninstalls.
 TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
     const std::string folder = std::string("C:\\QmConfirm\\") + stub_target();
-    const std::string exe = build_from_description(
-        "confirm",
-        "script = '''\n"
-        "core:    create_directory \"{install_dir}\", true\n"
-        "         write_uninstaller \"uninstall.exe\"\n"
-        "         end\n"
-        "'''\n"
-        "[installer]\npages = []\ndefault_install_dir = '" + folder + "'\n"
-        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
-        "[[languages]]\nid = 1033\n"
-        "[uninstaller]\npages = [\"confirm\"]\ncode = \"remove\"\n"
-        "script = '''\n"
-        "remove:  detail_output \"removing {install_dir}\"\n"
-        "         end\n"
-        "'''\n");
-    ASSERT_FALSE(exe.empty());
-    {
-        WineProcess installer(exe, {"/S"}, 120);
-        Exit exit = installer.wait(100);
-        ASSERT_TRUE(exit.finished);
-        ASSERT_EQ(exit.code, 0);
-    }
-    WineProcess copy(drive_c_path(folder + "\\uninstall.exe"), {"_=" + folder}, 120);
+    const std::string uninstaller = install_with_uninstaller("confirm", folder, "[\"confirm\"]");
+    ASSERT_FALSE(uninstaller.empty());
+    WineProcess copy(uninstaller, {"_=" + folder}, 120);
     const std::string title = "Uninstall: Confirmation";
     const std::string shot = output_dir() + "/uninstall-page.bmp";
     WizardState page = look_until(copy, title, [](const WizardState& s) { return s.controls.count(1000) > 0; });
