@@ -10,6 +10,7 @@
 #include "startup/run_driver.h"
 #include "startup/startup.h"
 #include "ui/install_files_page.h"
+#include "ui/license_page.h"
 #include "ui/message_box.h"
 
 int32_t current_page = -1;
@@ -30,7 +31,7 @@ struct PageEntry {
     DLGPROC proc;
 };
 static const PageEntry page_table[6] = {
-    {IDD_LICENSE_PAGE, 0},
+    {IDD_LICENSE_PAGE, license_page_proc},
     {IDD_COMPONENTS_PAGE, 0},
     {IDD_DIRECTORY_PAGE, 0},
     {IDD_INSTALL_FILES_PAGE, install_files_page_proc},
