@@ -148,6 +148,22 @@ TEST(LicensePage, NextLeadsToTheInstallFilesPage) {
     EXPECT_EQ(exit.code, 0);
 }
 
+// Escape in the license text asks the main window to close, which with
+// Cancel enabled cancels the wizard (exit code 1).
+TEST(LicensePage, EscapeInTheTextCancelsTheWizard) {
+    const std::string exe = build_with_license("escape", "Terms.\r\n");
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    DriverRun page = read_license_page(installer);
+    ASSERT_EQ(page.code, 0) << page.report();
+    DriverRun escape = drive({"wait", "--title", kLicenseTitle, "--class", "#32770", "--exe", installer.exe_name(),
+                              ":", "key", "--id", "1000", "27"});
+    ASSERT_EQ(escape.code, 0) << escape.report();
+    Exit exit = installer.wait(30);
+    ASSERT_TRUE(exit.finished) << "the wizard stayed after Escape";
+    EXPECT_EQ(exit.code, 1);
+}
+
 // A click on a detected address selects it and asks the shell to open it:
 // here a file address of a batch file that leaves a mark. A click beside
 // the address asks for nothing.

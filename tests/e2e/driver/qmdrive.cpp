@@ -239,7 +239,7 @@ std::wstring windowLine(HWND h, bool withState) {
 
 enum class Op { Wait, Absent, Dump, MsgBox, Text, Title, Press, Type, Check,
                 Uncheck, Close, Gone, Sleep, Screenshot, Items, Progress, State,
-                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle, Click, Selection };
+                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle, Click, Selection, Key };
 
 struct Step {
     Op op;
@@ -256,7 +256,7 @@ struct Step {
     int id = 0;
     bool hasId = false;
     std::wstring arg;         // press/type/waittext/waittitle TEXT, screenshot PATH
-    int x = 0, y = 0;         // click
+    int x = 0, y = 0;         // click; x is key's virtual-key code
 };
 
 const wchar_t kUsage[] =
@@ -286,6 +286,8 @@ const wchar_t kUsage[] =
     L"  click --id N X Y  posts a left-button press and release at client\n"
     L"                    coordinates X Y of the control\n"
     L"  selection --id N  an edit control's selection: START END (EM_GETSEL)\n"
+    L"  key --id N VK     posts a key press and release (virtual-key code VK)\n"
+    L"                    to the control, through its program's message loop\n"
     L"  gone [--timeout MS]\n"
     L"  sleep MS\n"
     L"  screenshot PATH.bmp\n"
@@ -348,7 +350,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         {L"items", Op::Items}, {L"progress", Op::Progress}, {L"state", Op::State},
         {L"closebox", Op::CloseBox}, {L"visible", Op::Visible}, {L"hidden", Op::Hidden},
         {L"enabled", Op::Enabled}, {L"waittext", Op::WaitText}, {L"waittitle", Op::WaitTitle},
-        {L"click", Op::Click}, {L"selection", Op::Selection},
+        {L"click", Op::Click}, {L"selection", Op::Selection}, {L"key", Op::Key},
     };
     s.name = a[0];
     bool known = false;
@@ -361,7 +363,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
                              s.op == Op::Enabled || s.op == Op::WaitText;
     const bool idOpt = s.op == Op::Text || s.op == Op::Press || s.op == Op::Type ||
                        s.op == Op::Check || s.op == Op::Uncheck || s.op == Op::Items ||
-                       s.op == Op::Progress || s.op == Op::State || s.op == Op::Click ||
+                       s.op == Op::Progress || s.op == Op::State || s.op == Op::Click || s.op == Op::Key ||
                        s.op == Op::Selection || controlWait;
     const bool timeoutOpt = s.op == Op::Wait || s.op == Op::Gone || controlWait ||
                             s.op == Op::WaitTitle;
@@ -429,6 +431,13 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
             return s.name + L": usage is click --id N X Y";
         s.x = (int)x;
         s.y = (int)y;
+        break;
+    }
+    case Op::Key: {
+        long long vk;
+        if (!s.hasId || !positional(1) || !parseNumber(pos[0], 1, 0xfe, vk))
+            return s.name + L": usage is key --id N VK";
+        s.x = (int)vk;
         break;
     }
     case Op::Type:
@@ -1042,6 +1051,20 @@ struct Driver {
         return true;
     }
 
+    bool key(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        const UINT scan = MapVirtualKeyW((UINT)s.x, MAPVK_VK_TO_VSC);
+        if (!PostMessageW(c, WM_KEYDOWN, (WPARAM)s.x, 1 | (LPARAM)(scan << 16)) ||
+            !PostMessageW(c, WM_KEYUP, (WPARAM)s.x, (LPARAM)(1 | (scan << 16) | 0xC0000000u))) {
+            err(s.name + L": posting to the control failed");
+            return false;
+        }
+        out(L"key: " + std::to_wstring(s.x));
+        return true;
+    }
+
     bool selection(const Step& s) {
         if (!curAlive(s)) return false;
         HWND c = control(s);
@@ -1296,6 +1319,7 @@ struct Driver {
         case Op::WaitTitle: return waitTitle(s);
         case Op::Click: return click(s);
         case Op::Selection: return selection(s);
+        case Op::Key: return key(s);
         }
         return false;
     }
