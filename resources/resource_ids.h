@@ -39,5 +39,9 @@
 #define IDC_SHOW_DETAILS 1027
 #define IDC_PAGE_ICON 1031
 
+// The license page's controls.
+#define IDC_LICENSE_TEXT 1000
+#define IDC_LICENSE_INTRO 1006
+
 // The progress dialog's text.
 #define IDC_PROGRESS_TEXT 1030

@@ -11,6 +11,7 @@
 #include "startup/startup.h"
 #include "ui/directory_page.h"
 #include "ui/install_files_page.h"
+#include "ui/license_page.h"
 #include "ui/message_box.h"
 #include "ui/uninstall_page.h"
 
@@ -32,7 +33,7 @@ struct PageEntry {
     DLGPROC proc;
 };
 static const PageEntry page_table[6] = {
-    {IDD_LICENSE_PAGE, 0},
+    {IDD_LICENSE_PAGE, license_page_proc},
     {IDD_COMPONENTS_PAGE, 0},
     {IDD_DIRECTORY_PAGE, directory_page_proc},
     {IDD_INSTALL_FILES_PAGE, install_files_page_proc},

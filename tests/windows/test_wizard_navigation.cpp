@@ -1,9 +1,9 @@
 // The wizard's main window in-process: page availability, the callbacks
 // around every page change and what their abort messages do, the buttons and
-// the caption, Cancel, and the colour hook. The license and components
-// pages are not part of this program, so their creation fails and the
-// navigation alone is watched there; the directory and install-files pages
-// are real.
+// the caption, Cancel, and the colour hook. The components page is not part
+// of this program, so its creation fails and the navigation alone is watched
+// there; the license, directory and install-files pages are real
+// (on_page_shown runs for them).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -221,8 +221,8 @@ TEST_F(Navigation, PagesThatExistAndTheButtons) {
     EXPECT_EQ(seen[2].next, "Install");
     EXPECT_EQ(seen[2].title, "Cap: page 2");
     EXPECT_EQ(seen[3].page, 1);
-    EXPECT_EQ(seen[3].calls, "nnnsp") << "on_page_shown runs for the directory page, the one built here";
-    EXPECT_EQ(seen[4].calls, "nnnspc");
+    EXPECT_EQ(seen[3].calls, "nsnnsp") << "on_page_shown runs for the license and directory pages";
+    EXPECT_EQ(seen[4].calls, "nsnnspc");
 }
 
 // Pages whose text is missing are passed over without counting a step.
@@ -279,12 +279,12 @@ TEST_F(Navigation, AbortMessagesRedirectTheMove) {
         int32_t page;         // after the move; -1 when the wizard ended
         const char* calls;
     } cases[] = {
-        {"two_forward", "2", false, 2, "nns"},
-        {"one_back", "-1", false, -1, "nn"},
-        {"stay", "0", false, 0, "nn"},
-        {"not_a_number", "stop here", false, 0, "nn"},
-        {"past_the_last", "9", false, -1, "nnS"},
-        {"quit", "", true, -1, "nn"},
+        {"two_forward", "2", false, 2, "nsns"},
+        {"one_back", "-1", false, -1, "nsn"},
+        {"stay", "0", false, 0, "nsn"},
+        {"not_a_number", "stop here", false, 0, "nsn"},
+        {"past_the_last", "9", false, -1, "nsnS"},
+        {"quit", "", true, -1, "nsn"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -367,7 +367,7 @@ TEST_F(Navigation, CancelAsksOnCancelOrRunsOnFailure) {
     });
     EXPECT_EQ(refused.page, 0) << "on_cancel refused the cancel";
     EXPECT_EQ(result, WIZARD_CANCELLED);
-    EXPECT_EQ(std::string(var_slots[4]), "ncc");
+    EXPECT_EQ(std::string(var_slots[4]), "nscc");
     TearDown();
 
     ASSERT_NO_FATAL_FAILURE(load_wizard(true, false, false));
@@ -377,7 +377,7 @@ TEST_F(Navigation, CancelAsksOnCancelOrRunsOnFailure) {
         finish(w);
     });
     EXPECT_EQ(result, WIZARD_FAILED);
-    EXPECT_EQ(std::string(var_slots[4]), "nf") << "on_failure, never on_cancel";
+    EXPECT_EQ(std::string(var_slots[4]), "nsf") << "on_failure, never on_cancel";
 }
 
 // A static control whose user data is a colour + 1 is painted on it.

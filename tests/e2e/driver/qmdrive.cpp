@@ -239,7 +239,7 @@ std::wstring windowLine(HWND h, bool withState) {
 
 enum class Op { Wait, Absent, Dump, MsgBox, Text, Title, Press, Type, Check,
                 Uncheck, Close, Gone, Sleep, Screenshot, Items, Progress, State,
-                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle };
+                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle, Click, Selection, Key };
 
 struct Step {
     Op op;
@@ -256,6 +256,7 @@ struct Step {
     int id = 0;
     bool hasId = false;
     std::wstring arg;         // press/type/waittext/waittitle TEXT, screenshot PATH
+    int x = 0, y = 0;         // click; x is key's virtual-key code
 };
 
 const wchar_t kUsage[] =
@@ -282,6 +283,11 @@ const wchar_t kUsage[] =
     L"  press TEXT | press --id N\n"
     L"  type --id N TEXT\n"
     L"  check --id N | uncheck --id N\n"
+    L"  click --id N X Y  posts a left-button press and release at client\n"
+    L"                    coordinates X Y of the control\n"
+    L"  selection --id N  an edit control's selection: START END (EM_GETSEL)\n"
+    L"  key --id N VK     posts a key press and release (virtual-key code VK)\n"
+    L"                    to the control, through its program's message loop\n"
     L"  gone [--timeout MS]\n"
     L"  sleep MS\n"
     L"  screenshot PATH.bmp\n"
@@ -344,6 +350,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         {L"items", Op::Items}, {L"progress", Op::Progress}, {L"state", Op::State},
         {L"closebox", Op::CloseBox}, {L"visible", Op::Visible}, {L"hidden", Op::Hidden},
         {L"enabled", Op::Enabled}, {L"waittext", Op::WaitText}, {L"waittitle", Op::WaitTitle},
+        {L"click", Op::Click}, {L"selection", Op::Selection}, {L"key", Op::Key},
     };
     s.name = a[0];
     bool known = false;
@@ -356,7 +363,8 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
                              s.op == Op::Enabled || s.op == Op::WaitText;
     const bool idOpt = s.op == Op::Text || s.op == Op::Press || s.op == Op::Type ||
                        s.op == Op::Check || s.op == Op::Uncheck || s.op == Op::Items ||
-                       s.op == Op::Progress || s.op == Op::State || controlWait;
+                       s.op == Op::Progress || s.op == Op::State || s.op == Op::Click || s.op == Op::Key ||
+                       s.op == Op::Selection || controlWait;
     const bool timeoutOpt = s.op == Op::Wait || s.op == Op::Gone || controlWait ||
                             s.op == Op::WaitTitle;
     std::vector<std::wstring> pos;
@@ -408,7 +416,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
         break;
     case Op::Text: case Op::Check: case Op::Uncheck: case Op::Items: case Op::Progress:
-    case Op::State: case Op::Visible: case Op::Hidden: case Op::Enabled:
+    case Op::State: case Op::Visible: case Op::Hidden: case Op::Enabled: case Op::Selection:
         if (!s.hasId) return s.name + L": --id N is required";
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
         break;
@@ -417,6 +425,21 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
             return s.name + L": give either a button TEXT or --id N";
         if (!s.hasId) s.arg = pos[0];
         break;
+    case Op::Click: {
+        long long x, y;
+        if (!s.hasId || !positional(2) || !parseNumber(pos[0], 0, 0x7fff, x) || !parseNumber(pos[1], 0, 0x7fff, y))
+            return s.name + L": usage is click --id N X Y";
+        s.x = (int)x;
+        s.y = (int)y;
+        break;
+    }
+    case Op::Key: {
+        long long vk;
+        if (!s.hasId || !positional(1) || !parseNumber(pos[0], 1, 0xfe, vk))
+            return s.name + L": usage is key --id N VK";
+        s.x = (int)vk;
+        break;
+    }
     case Op::Type:
         if (!s.hasId || !positional(1)) return s.name + L": usage is type --id N TEXT";
         s.arg = pos[0];
@@ -1015,6 +1038,46 @@ struct Driver {
         return true;
     }
 
+    bool click(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        const LPARAM at = MAKELPARAM(s.x, s.y);
+        if (!PostMessageW(c, WM_LBUTTONDOWN, MK_LBUTTON, at) || !PostMessageW(c, WM_LBUTTONUP, 0, at)) {
+            err(s.name + L": posting to the control failed");
+            return false;
+        }
+        out(L"click: " + std::to_wstring(s.x) + L" " + std::to_wstring(s.y));
+        return true;
+    }
+
+    bool key(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        const UINT scan = MapVirtualKeyW((UINT)s.x, MAPVK_VK_TO_VSC);
+        if (!PostMessageW(c, WM_KEYDOWN, (WPARAM)s.x, 1 | (LPARAM)(scan << 16)) ||
+            !PostMessageW(c, WM_KEYUP, (WPARAM)s.x, (LPARAM)(1 | (scan << 16) | 0xC0000000u))) {
+            err(s.name + L": posting to the control failed");
+            return false;
+        }
+        out(L"key: " + std::to_wstring(s.x));
+        return true;
+    }
+
+    bool selection(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        DWORD_PTR packed = 0;
+        if (!sendTimeout(c, EM_GETSEL, 0, 0, &packed)) {
+            err(s.name + L": the control did not answer in time");
+            return false;
+        }
+        out(L"selection: " + std::to_wstring(LOWORD(packed)) + L" " + std::to_wstring(HIWORD(packed)));
+        return true;
+    }
+
     bool progress(const Step& s) {
         if (!curAlive(s)) return false;
         HWND bar = controlOfClass(s, PROGRESS_CLASSW, L"progress bar");
@@ -1254,6 +1317,9 @@ struct Driver {
         case Op::Visible: case Op::Hidden: case Op::Enabled: return waitState(s);
         case Op::WaitText: return waitText(s);
         case Op::WaitTitle: return waitTitle(s);
+        case Op::Click: return click(s);
+        case Op::Selection: return selection(s);
+        case Op::Key: return key(s);
         }
         return false;
     }
