@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -524,6 +525,53 @@ TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
     Exit exit = copy.wait(60);
     ASSERT_TRUE(exit.finished);
     EXPECT_EQ(exit.code, 0);
+}
+
+// A drive without room for the selected sections disables Next; the space
+// texts say what is needed and what is free. The drive is a 1 MiB memory file
+// system mapped into the prefix as drive R: (mounting needs root; without it
+// the test is skipped with the reason).
+TEST(WizardPages, DriveWithoutRoomDisablesNext) {
+    const std::string mount_point = output_dir() + "/small-drive";
+    const std::string device = std::string(QM_WINE_DIR) + "/prefix/dosdevices/r:";
+    std::filesystem::create_directories(mount_point);
+    if (std::system(("mount -t tmpfs -o size=1m tmpfs '" + mount_point + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "a 1 MiB file system cannot be mounted here (mounting needs root)";
+    std::filesystem::remove(device);
+    std::filesystem::create_directory_symlink(mount_point, device);
+    struct Cleanup {
+        std::string device, mount_point;
+        ~Cleanup() {
+            std::filesystem::remove(device);
+            std::system(("umount '" + mount_point + "'").c_str());
+        }
+    } cleanup{device, mount_point};
+
+    const std::string exe = build_from_description(
+        "no_room",
+        "script = '''\ncore:    end\n'''\n"
+        "[installer]\npages = [\"directory\"]\ndefault_install_dir = 'C:\\QmRoom'\n"
+        "[[sections]]\nname = \"Big\"\ncode = \"core\"\nsize_kb = 2048\n"
+        "[[languages]]\nid = 1033\ntexts = { caption = \"Room test\" }\n");
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    const std::string title = "Room test: Installation Folder";
+    WizardState page = look_until(installer, title, [](const WizardState& s) { return s.controls.count(1019) > 0; });
+    ASSERT_TRUE(page.found) << page.report;
+    EXPECT_TRUE(page[1].enabled) << "C: has room";
+    DriverRun run = drive({"wait", "--title", title, "--class", "#32770", "--exe", installer.exe_name(), ":", "type",
+                           "--id", "1019", "R:\\App", ":", "state", "--id", "1", ":", "text", "--id", "1023", ":",
+                           "text", "--id", "1024"});
+    ASSERT_EQ(run.code, 0) << run.report();
+    EXPECT_NE(run.report().find("id=1 class=Button visible=1 enabled=0"), std::string::npos) << run.report();
+    const std::vector<std::string> texts = run.values("text");
+    ASSERT_EQ(texts.size(), 2u) << run.report();
+    EXPECT_EQ(texts[0], "Space required: 2.0Mo");
+    EXPECT_EQ(texts[1], "Space available: 1.0Mo") << "1 MiB free";
+    ASSERT_EQ(press_wizard_button(installer, 2).code, 0);
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 1);
 }
 
 }  // namespace
