@@ -122,11 +122,9 @@ enum IntOperation {
 // OP_STACK p1; a nonzero p2 exchanges the top with the entry that deep instead.
 enum StackMode { STACK_PUSH = 0, STACK_POP = 1 };
 
-// OP_CREATE_SHORTCUT p4: icon index, show command and hotkey in one word.
-static const uint32_t SHORTCUT_ICON_MASK = 0xFFu;
+// OP_CREATE_SHORTCUT p4: icon index in bits 0..7, the show command from this
+// bit, the hotkey in the top half.
 static const int SHORTCUT_SHOW_SHIFT = 8;
-static const uint32_t SHORTCUT_SHOW_MASK = 0xFFu << SHORTCUT_SHOW_SHIFT;
-static const int SHORTCUT_HOTKEY_SHIFT = 16;
 
 // OP_REBOOT p0 must hold this, so that a stray entry never restarts the machine.
 static const int32_t REBOOT_GUARD = 0x0BADF00D;

@@ -25,8 +25,7 @@ int entry_fault = 0;
 // Where a bad slot parameter writes instead of outside the VarSlots.
 static char spare_slot[VAR_SLOT_SIZE];
 
-// The progress bar's range is 0..PROGRESS_RANGE; 1026 is its set-position message.
-static const int PROGRESS_RANGE = 30000;
+// The progress bar's set-position message.
 static const UINT MSG_PROGRESS_SET_POS = 1026;
 
 int32_t script_entry_count() {

@@ -11,9 +11,10 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "datablock/header_view.h"
+#include "datablock/opcodes.h"
 #include "datablock/records.h"
 #include "engine/number.h"
-#include "datablock/opcodes.h"
 
 // Result of an instruction (and of a code segment) that ends the code segment
 // fatally; every other result is a jump value.
@@ -57,11 +58,18 @@ extern int entry_fault;
 // Number of entries in the loaded script (0 when none is loaded).
 int32_t script_entry_count();
 
+// A progress window's range is 0..PROGRESS_RANGE.
+static const int PROGRESS_RANGE = 30000;
+
 // Runs the code segment of `entries` (the loaded script's entry array) from
 // index `start` to its OP_RETURN. A negative start runs nothing. With a
 // progress window, moves its position after every entry. Returns 0, or
 // RESULT_ABORT when an instruction aborted.
 int32_t run_code_segment(const ScriptEntry* entries, int32_t start, HWND progress);
+
+// Runs a callback of the header (a code segment of the loaded script, or
+// none when negative) without a progress window.
+inline int32_t run_callback(int32_t start) { return run_code_segment(script_entries, start, 0); }
 
 // Executes entry `index`; returns its result (0, a jump value, RESULT_ABORT).
 int32_t execute_entry(const ScriptEntry* entries, int32_t index);

@@ -37,7 +37,6 @@ static const InstallHeader* install_header() { return (const InstallHeader*)head
 static int32_t page_text_count() { return uninstaller_mode ? UNINSTALL_PAGE_TEXT_COUNT : INSTALL_PAGE_TEXT_COUNT; }
 
 // Callbacks and the run driver's own segments run without a progress window.
-static int32_t run_callback(int32_t start) { return run_code_segment(script_entries, start, 0); }
 
 // Registry roots are stored as 32-bit values; the platform's predefined keys
 // are those values sign-extended on a 64-bit build.

@@ -1,6 +1,7 @@
 // The stub's own fixed texts, shown before any language of the data block is
-// known: those of start-up and those of the data block reader. They are stored in Windows code page 1252; string literals are split
-// after each \x escape so that a following letter is never read as a hex digit.
+// known: those of start-up and those of the data block reader. They are
+// stored in Windows code page 1252; string literals are split after each \x
+// escape so that a following letter is never read as a hex digit.
 #pragma once
 
 #define TEXT_START_CAPTION "ERREUR TARK"

@@ -90,7 +90,7 @@ static void update_space(HWND page) {
         else set_space_text(page, IDC_SPACE_AVAILABLE, PT_SPACE_AVAILABLE, free);
     }
     const int ok = valid && (free >= required || free == -1) &&
-                   run_code_segment(script_entries, header()->on_verify_dir, 0) != RESULT_ABORT;
+                   run_callback(header()->on_verify_dir) != RESULT_ABORT;
     EnableWindow(GetDlgItem(GetParent(page), IDC_NEXT), ok);
 }
 

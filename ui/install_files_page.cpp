@@ -11,8 +11,6 @@
 
 HWND progress_window = 0;
 
-// The progress bar's range; the engine moves it in this many steps.
-static const int PROGRESS_RANGE = 30000;
 // Label tips: a line too long for the list shows whole in a tooltip.
 static const LPARAM LIST_LABEL_TIP = 0x4000;
 

@@ -48,7 +48,6 @@ static int32_t installer_callback(const int32_t InstallHeader::*field) {
     return uninstaller_mode ? REF_NONE : install_header()->*field;
 }
 
-static int32_t run_callback(int32_t start) { return run_code_segment(script_entries, start, 0); }
 
 static int has_page_text(int entry) { return lang_string_offset(-(entry + 1)) >= 0; }
 
