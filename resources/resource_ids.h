@@ -4,6 +4,9 @@
 
 #define IDI_INSTALLER 103
 
+// The components page's check images: six 16x16 images side by side.
+#define IDB_CHECK_IMAGES 109
+
 // Dialog templates: the wizard's main window, its pages, the progress dialog.
 #define IDD_LICENSE_PAGE 102
 #define IDD_DIRECTORY_PAGE 103
@@ -38,6 +41,14 @@
 #define IDC_DETAILS_LIST 1016
 #define IDC_SHOW_DETAILS 1027
 #define IDC_PAGE_ICON 1031
+
+// The components page's controls. The description box is ours: scripts
+// (and the hover descriptions of a description file) write into it.
+#define IDC_INSTALL_TYPES 1017
+#define IDC_INSTALL_TYPES_LABEL 1021
+#define IDC_COMPONENTS_TREE_LABEL 1022
+#define IDC_COMPONENTS_TREE 1032
+#define IDC_SECTION_DESCRIPTION 1043
 
 // The license page's controls.
 #define IDC_LICENSE_TEXT 1000

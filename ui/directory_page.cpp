@@ -63,11 +63,13 @@ static int32_t free_kilobytes(const char* install_dir) {
     return kb > 0x7FFFFFFFu ? 0x7FFFFFFF : (int32_t)kb;
 }
 
-static int32_t required_kilobytes() {
-    int32_t total = 0;
+int32_t required_kilobytes() {
+    // Summed wide: the sizes of a damaged data block must not wrap around
+    // into a small (or negative) need.
+    int64_t total = 0;
     for (int32_t i = 0; i < section_count; ++i)
         if (section_records[i].flags & SECTION_SELECTED) total += section_records[i].size_kb;
-    return total;
+    return total > 0x7FFFFFFF ? 0x7FFFFFFF : (int32_t)total;
 }
 
 static void set_space_text(HWND page, int id, int entry, int32_t kb) {

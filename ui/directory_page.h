@@ -11,6 +11,9 @@ INT_PTR CALLBACK directory_page_proc(HWND window, UINT message, WPARAM first, LP
 // text in `buffer`. The components page shows sizes the same way.
 void append_size_text(int32_t kilobytes, char* buffer);
 
+// The space the selected sections need, in KB (at most the largest int32_t).
+int32_t required_kilobytes();
+
 // A folder chosen in the browser gets the last component of the default
 // install directory appended (with a backslash), unless it already ends with
 // it; `path` holds 1024 bytes and is left as it is when the result would not

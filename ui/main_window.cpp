@@ -9,6 +9,7 @@
 #include "resources/resource_ids.h"
 #include "startup/run_driver.h"
 #include "startup/startup.h"
+#include "ui/components_page.h"
 #include "ui/directory_page.h"
 #include "ui/install_files_page.h"
 #include "ui/license_page.h"
@@ -26,15 +27,13 @@ static HBRUSH colour_brush = 0;
 static COLORREF colour_brush_colour = 0;
 
 // Pages, by table entry: an installer uses entries 0..3, an uninstaller 4..5.
-// A page without a procedure is not built into this stub: its creation fails,
-// and the wizard stays without a page until the user cancels.
 struct PageEntry {
     WORD template_id;
     DLGPROC proc;
 };
 static const PageEntry page_table[6] = {
     {IDD_LICENSE_PAGE, license_page_proc},
-    {IDD_COMPONENTS_PAGE, 0},
+    {IDD_COMPONENTS_PAGE, components_page_proc},
     {IDD_DIRECTORY_PAGE, directory_page_proc},
     {IDD_INSTALL_FILES_PAGE, install_files_page_proc},
     {IDD_UNINSTALL_PAGE, uninstall_page_proc},
@@ -110,9 +109,7 @@ static int32_t next_button_text(int32_t p) {
 
 static void show_page(HWND window, int32_t p) {
     const PageEntry& entry = page_table[page_base + p];
-    page_window = entry.proc ? CreateDialogParamA(module_handle, MAKEINTRESOURCEA(entry.template_id), window,
-                                                  entry.proc, 0)
-                             : 0;
+    page_window = CreateDialogParamA(module_handle, MAKEINTRESOURCEA(entry.template_id), window, entry.proc, 0);
     if (!page_window) return;
     RECT area;
     GetWindowRect(GetDlgItem(window, IDC_PAGE_AREA), &area);
