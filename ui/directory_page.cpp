@@ -23,13 +23,15 @@ static const InstallHeader* header() { return (const InstallHeader*)header_block
 
 void append_size_text(int32_t kb, char* buffer) {
     char* end = buffer + lstrlenA(buffer);
+    // The tenth is taken from the remainder alone, so that sizes near the
+    // largest int32_t do not overflow.
     if (kb < 1024) {
         wsprintfA(end, "%dKo", kb);
     } else if (kb < 1024 * 1024) {
-        wsprintfA(end, "%d.%dMo", kb >> 10, ((kb * 10) >> 10) % 10);
+        wsprintfA(end, "%d.%dMo", kb >> 10, ((kb & 0x3FF) * 10) >> 10);
     } else {
         // Windows versions that set the version value's top bit get a "+".
-        wsprintfA(end, "%d.%dGo%s", kb >> 20, ((kb * 10) >> 20) % 10, (GetVersion() & 0x80000000u) ? "+" : "");
+        wsprintfA(end, "%d.%dGo%s", kb >> 20, ((kb & 0xFFFFF) * 10) >> 20, (GetVersion() & 0x80000000u) ? "+" : "");
     }
 }
 
