@@ -2,7 +2,10 @@
 # Builds the example installer from examples/app/setup.toml and a payload tree
 # that make_payload.py writes (the same on every machine), installs it
 # silently under Wine into the private prefix, and checks every installed file
-# against its source: bytes and file time.
+# against its source: bytes and file time. Then it installs it again through
+# its wizard, driven as a user would (license, components, folder, install),
+# saving a screenshot of every page, checks that the chosen sections (and only
+# those) arrived, and removes them with the uninstaller's confirmation page.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/../.." && pwd)}
 here=$root/examples/app
@@ -74,22 +77,76 @@ if [ "$bad" -ne 0 ]; then
 fi
 echo "   all $checked files are byte-identical to their sources and carry their file times"
 
-echo "== the same installer started as a user starts it: its wizard"
+echo "== the same installer started as a user starts it: its wizard, page by page"
+# The driver acts on the wizard as a user does: it reads the pages, chooses
+# an install type, ticks a box, types the folder and presses the buttons.
 driver=$build/win64/tests/e2e/driver/qmdrive.exe
-shot=$out/app-setup-wizard.bmp
-"$wine" run "$build/wine" 120 "$out/app-setup.exe" &
+wizard_win='C:\QuillmarExampleWizard'
+wizard_dir=$prefix_c/QuillmarExampleWizard
+rm -rf "$wizard_dir"
+log=$out/wizard-driver.txt
+: >"$log"
+# on_window TITLE COMMANDS...: waits for the wizard's window of that title,
+# then runs the commands on it.
+on_window() {
+    local title=$1 exe=$2
+    shift 2
+    echo "-- $title: $*" >>"$log"
+    "$wine" run "$build/wine" 90 "$driver" wait --title "$title" --class "#32770" --exe "$exe" --timeout 30000 \
+        : "$@" >>"$log" 2>&1 || { echo "   the wizard did not do what was asked on \"$title\" (see $log)" >&2; exit 1; }
+}
+shot() { echo "Z:${out//\//\\}\\$1.bmp"; }
+png() { convert "$out/$1.bmp" "$out/$1.png" && rm -f "$out/$1.bmp"; echo "   screenshot: $out/$1.png"; }
+
+"$wine" run "$build/wine" 300 "$out/app-setup.exe" &
 wizard=$!
+caption="Quillmar Example Setup"
+on_window "$caption: License Agreement" app-setup.exe visible --id 1000 : screenshot "$(shot wizard-1-license)" \
+    : press --id 1
+png wizard-1-license
+on_window "$caption: Components" app-setup.exe choose --id 1017 Minimal : treeclick --id 1032 Templates \
+    : treehover --id 1032 Templates : waittext --id 1043 "Ready-made pages to start from." \
+    : screenshot "$(shot wizard-2-components)" : press --id 1
+png wizard-2-components
+on_window "$caption: Installation Folder" app-setup.exe type --id 1019 "$wizard_win" \
+    : screenshot "$(shot wizard-3-directory)" : press --id 1
+png wizard-3-directory
+on_window "$caption: Completed" app-setup.exe enabled --id 1 --timeout 120000 \
+    : screenshot "$(shot wizard-4-finished)" : press --id 1
+png wizard-4-finished
 set +e
-"$wine" run "$build/wine" 60 "$driver" wait --title-prefix "" --class "#32770" --exe app-setup.exe --timeout 30000 \
-    : screenshot "Z:${shot//\//\\}" : title >"$out/wizard-driver.txt"
-seen=$?
-"$wine" run "$build/wine" 60 "$driver" wait --title-prefix "" --class "#32770" --exe app-setup.exe \
-    : press --id 2 >>"$out/wizard-driver.txt"
 wait "$wizard"
 code=$?
 set -e
-[ "$seen" -eq 0 ] || { echo "   the wizard did not show" >&2; cat "$out/wizard-driver.txt" >&2; exit 1; }
-convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
-sed -n 's/^title: /   title: /p' "$out/wizard-driver.txt"
-echo "   screenshot: ${shot%.bmp}.png; cancelled, exit code $code"
-[ "$code" -eq 1 ] || { echo "   a cancelled wizard ends with exit code 1" >&2; exit 1; }
+echo "   installed through the wizard, exit code $code"
+[ "$code" -eq 0 ] || { echo "   the wizard's installation failed" >&2; exit 1; }
+
+echo "== what the wizard installed: Program and Templates, not the documentation"
+missing=0
+for rel in readme.txt bin lib templates uninstall.exe; do
+    [ -e "$wizard_dir/$rel" ] || { echo "   missing: $rel" >&2; missing=1; }
+done
+[ ! -e "$wizard_dir/share" ] || { echo "   share was not chosen, yet it is there" >&2; missing=1; }
+[ "$missing" -eq 0 ] || exit 1
+cmp -s "$out/payload/templates/text000.txt" "$wizard_dir/templates/text000.txt" ||
+    { echo "   templates/text000.txt differs" >&2; exit 1; }
+echo "   $(find "$wizard_dir" -type f | wc -l) files in $wizard_win, as chosen"
+
+echo "== its uninstaller, as its temporary copy runs it: the confirmation page"
+# The copy runs from outside the folder it empties, as the uninstaller's
+# hand-over arranges.
+uninstall_caption="Quillmar Example Uninstall"
+cp "$wizard_dir/uninstall.exe" "$out/uninstall-copy.exe"
+"$wine" run "$build/wine" 300 "$out/uninstall-copy.exe" "_=$wizard_win" &
+remover=$!
+on_window "$uninstall_caption: Confirmation" uninstall-copy.exe visible --id 1000 \
+    : screenshot "$(shot wizard-5-uninstall)" : press --id 1
+png wizard-5-uninstall
+on_window "$uninstall_caption: Completed" uninstall-copy.exe enabled --id 1 --timeout 120000 : press --id 1
+set +e
+wait "$remover"
+code=$?
+set -e
+[ "$code" -eq 0 ] || { echo "   the uninstaller failed with exit code $code" >&2; exit 1; }
+[ ! -e "$wizard_dir" ] || { echo "   $wizard_win is still there after the uninstallation" >&2; exit 1; }
+echo "   uninstalled: $wizard_win is gone"
