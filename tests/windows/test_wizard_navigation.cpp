@@ -422,6 +422,9 @@ TEST(DirectoryPage, SizeTexts) {
         {1536, "1.5Mo"},     {2047, "1.9Mo"},        {1048575, "1023.9Mo"},
         {1048576, std::string("1.0Go") + (plus ? "+" : "")},
         {1572864, std::string("1.5Go") + (plus ? "+" : "")},
+        // The largest size: the tenth must not overflow on the way.
+        {0x7FFFFFFF, std::string("2047.9Go") + (plus ? "+" : "")},
+        {0x7FFFFC00, std::string("2047.9Go") + (plus ? "+" : "")},
     };
     for (const Case& c : cases) {
         char buffer[64] = "Needed: ";
