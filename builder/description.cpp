@@ -439,11 +439,18 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
         SectionRecord rec = {REF_NONE, 0, 0, 0, 0, 0};
         known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded"},
                    "[[sections]]");
-        if (const toml::node* name = t->get("name")) rec.name = text(m, *name, true, "section name");
+        const toml::node* name = t->get("name");
+        if (name) rec.name = text(m, *name, true, "section name");
+        // A subsection's start ("-Name") or end ("-") may be a marker only,
+        // with no code to run.
+        const bool marker = name && name->is_string() && name->as_string()->get().compare(0, 1, "-") == 0;
         const toml::node* code_node = t->get("code");
         int64_t computed_kb = 0;
-        if (!code_node) {
-            error(&s, "a section needs its code = \"label\"");
+        if (!code_node && marker) {
+            rec.code = -1;
+        } else if (!code_node) {
+            error(&s, "a section needs its code = \"label\" (only a subsection's \"-Name\" or \"-\" may leave it "
+                      "out)");
         } else if (label(code, *code_node, "code", rec.code)) {
             int32_t end = rec.code;
             for (; (size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OP_RETURN; ++end) {

@@ -29,6 +29,8 @@
 //   [[sections]]
 //   name = "Program"  code = "core"  selected = true  read_only = false
 //   install_types = [0, 1]  size_kb = 120  expanded = false   # size_kb: computed when left out
+//   [[sections]]
+//   name = "-Group"                                   # a group's start or end ("-") may have no code
 //   [[languages]]
 //   id = 1033                                         # 1033 and 1036 have built-in texts
 //   code_page = 1252

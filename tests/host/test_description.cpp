@@ -221,6 +221,10 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
          "d.toml:2: column 29: cannot read the payload file 'missing.bin'"},
         {"script = '''\nend\n'''\n[[sections]]\nname = \"S\"\n[[languages]]\nid = 1033\n",
          "d.toml:4: a section needs its code = \"label\""},
+        // only a subsection's start or end may go without code
+        {S "[[sections]]\nselected = true\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \"!-Bold\"\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \" -Spaced\"\n" L, "d.toml:4: a section needs its code = \"label\""},
         {"script = = 1\n", "d.toml:1: "},
         {"script = '''\nend\n'''\n[installer]\nauto_closee = true\n[[languages]]\nid = 1033\n",
          "d.toml:5: unknown setting 'auto_closee' in [installer]"},
@@ -595,6 +599,53 @@ id = 1033
     EXPECT_EQ(std::memcmp(again.entries.data(), m.entries.data(), m.entries.size() * sizeof(ScriptEntry)), 0);
     EXPECT_EQ(again.pool.bytes(), m.pool.bytes());
     EXPECT_EQ(again.payloads, m.payloads);
+}
+
+}  // namespace
+}  // namespace quillmar
+
+namespace quillmar {
+namespace {
+
+TEST(Description, SubsectionMarkersMayLeaveOutTheirCode) {
+    const char* toml = R"(script = '''
+core:   file "files/a.bin"
+        end
+'''
+[[sections]]
+name = "-Group"
+[[sections]]
+name = "!Item"
+code = "core"
+[[sections]]
+name = "-!Bold group {var3}"
+size_kb = 7
+[[sections]]
+name = "-"
+[[sections]]
+name = "-With code"
+code = "core"
+[[sections]]
+name = "-"
+[[languages]]
+id = 1033
+)";
+    Files files("qm_description_markers");
+    files.write("files/a.bin", std::string(1500, 'a'));
+    DataBlockModel m = loaded(toml, files.dir.string());
+    ASSERT_EQ(m.sections.size(), 6u);
+    const struct {
+        int32_t code, entry_count, size_kb;
+    } expected[] = {{-1, 0, 0}, {0, 1, 2}, {-1, 0, 7}, {-1, 0, 0}, {0, 1, 2}, {-1, 0, 0}};
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(m.sections[i].code, expected[i].code);
+        EXPECT_EQ(m.sections[i].entry_count, expected[i].entry_count);
+        EXPECT_EQ(m.sections[i].size_kb, expected[i].size_kb);
+    }
+    DataBlock block;
+    std::string error;
+    EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
 }
 
 }  // namespace
