@@ -496,10 +496,14 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
                                       std::string(kv.first.str()) + "'");
         }
     }
+    // Without install types the components page hides the type list, and
+    // its label stays empty unless the language gives one.
+    const bool no_install_types = !un && m.header.install_type_names[0] < 0;
     std::string missing;
     for (const LanguageText& r : kLanguageTexts) {
         if (!has_role(r, un)) continue;
         const toml::node* given = texts ? texts->get(r.name) : nullptr;
+        if (!given && no_install_types && r.slot == -PT_COMPONENTS_TYPE_LABEL - 1) continue;
         // Every English and every French variant (the same primary language
         // in the low 10 bits of the id) takes the built-in texts.
         const int primary = (int)(id & 0x3FF);

@@ -648,5 +648,43 @@ id = 1033
     EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
 }
 
+TEST(Description, TheInstallTypeLabelOnlyWithInstallTypes) {
+    std::string every_role;  // a language without built-in texts gives them all
+    for (const std::string& role : language_text_roles())
+        if (role != "components_type_label") every_role += role + " = \"x\", ";
+    struct Case {
+        const char* installer;
+        std::string language;
+        const char* label;  // nullptr: none stored
+    };
+    const Case cases[] = {
+        {"", "id = 1033", nullptr},
+        {"install_types = []", "id = 1036", nullptr},
+        {"install_types = [\"Full\"]", "id = 1033", "Type of installation:"},
+        {"", "id = 1033\ntexts = { components_type_label = \"Kind:\" }", "Kind:"},
+        {"install_types = [\"Full\"]", "id = 1033\ntexts = { components_type_label = \"Kind:\" }", "Kind:"},
+        // Not needed where it would not be shown.
+        {"", "id = 1049\ntexts = { " + every_role.substr(0, every_role.size() - 2) + " }", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.installer) + " / " + c.language.substr(0, 40));
+        DataBlockModel m = loaded(std::string("script = '''\nend\n'''\n[installer]\npages = [\"components\"]\n") +
+                                  c.installer + "\n[[languages]]\n" + c.language + "\n");
+        ASSERT_EQ(m.languages.size(), 1u);
+        const int32_t label = m.languages[0].page_texts[PT_COMPONENTS_TYPE_LABEL];
+        if (c.label) EXPECT_EQ(pool_string(m, label), c.label);
+        else EXPECT_EQ(label, REF_NONE);
+        EXPECT_GE(m.languages[0].page_texts[PT_COMPONENTS_TREE_LABEL], 0);
+    }
+    // With install types, a language without built-in texts must still give it.
+    std::vector<Diagnostic> errors;
+    DataBlockModel m;
+    EXPECT_FALSE(load_description("script = '''\nend\n'''\n[installer]\ninstall_types = [\"Full\"]\n[[languages]]\n"
+                                  "id = 1049\ntexts = { " + every_role.substr(0, every_role.size() - 2) + " }\n",
+                                  "d.toml", "", m, errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text(), "d.toml:6: language 1049 has no built-in texts; its texts lack components_type_label");
+}
+
 }  // namespace
 }  // namespace quillmar
