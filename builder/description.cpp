@@ -6,6 +6,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include <toml++/toml.h>
 
@@ -219,13 +221,20 @@ private:
     void installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches);
     void sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code);
     bool language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
-                  const toml::table* texts);
+                  const toml::table* texts, const toml::node* license_file = nullptr);
     void languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
                    const std::vector<LanguageChoice>* inherited, const toml::node* owner);
     std::vector<int32_t> pages(const toml::table* t, bool un);
     void uninstaller(DataBlockModel& m, const toml::table& t, const std::vector<LanguageChoice>& inherited);
 
-    std::vector<const Converter*> converters_;  // of the languages being read, in order
+    // Of the languages being read, in order: the code page of each, its
+    // table and its own license file (null when it names none).
+    struct LanguageSource {
+        const Converter* converter;
+        const toml::node* table;
+        const toml::node* license_file;
+    };
+    std::vector<LanguageSource> language_sources_;
 };
 
 AssembleResult Loader::script(DataBlockModel& m, const toml::node* node, int missing_line, const std::string& what) {
@@ -377,6 +386,8 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
             h.install_dir_reg_value = text(m, *value, false, "install_dir_registry value");
         }
     }
+    if (const toml::node* n = t.get("license_file"); n && !n->is_string())
+        error(n, "license_file must be a string: the path of the license file");
     if (const toml::node* n = t.get("license_background"))
         colour(*n, "license_background", h.license_background_colour);
     if (const toml::node* n = t.get("install_types")) {
@@ -485,7 +496,7 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
 }
 
 bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
-                      const toml::table* texts) {
+                      const toml::table* texts, const toml::node* license_file) {
     Language lang((uint16_t)id, un);
     if (texts) {
         for (const auto& kv : *texts) {
@@ -524,14 +535,14 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
         return false;
     }
     m.languages.push_back(lang);
-    converters_.push_back(&converter);
+    language_sources_.push_back({&converter, &entry, license_file});
     return true;
 }
 
 void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
                        const std::vector<LanguageChoice>* inherited, const toml::node* owner) {
     const char* where = un ? "[[uninstaller.languages]]" : "[[languages]]";
-    converters_.clear();
+    language_sources_.clear();
     if (!node && inherited) {
         // The installer's languages, with the built-in texts.
         for (const LanguageChoice& l : *inherited) language(m, *owner, un, l.id, *l.converter, nullptr);
@@ -559,7 +570,8 @@ void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::
             continue;
         }
         if (!integer(id_node, "id", 1, 0xFFFF, id)) continue;
-        known_keys(*t, {"id", "code_page", "texts"}, where);
+        if (un) known_keys(*t, {"id", "code_page", "texts"}, where);
+        else known_keys(*t, {"id", "code_page", "texts", "license_file"}, where);
         bool duplicate = false;
         for (const Language& other : m.languages) duplicate = duplicate || other.lang_id == id;
         if (duplicate) {
@@ -581,7 +593,12 @@ void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::
             texts = n->as_table();
             if (!texts) error(n, "texts must be a table of role = \"text\"");
         }
-        if (language(m, entry, un, id, *converter, texts)) chosen.push_back({(uint16_t)id, converter});
+        const toml::node* license_file = un ? nullptr : t->get("license_file");
+        if (license_file && !license_file->is_string()) {
+            error(license_file, "license_file must be a string: the path of the license file");
+            license_file = nullptr;
+        }
+        if (language(m, entry, un, id, *converter, texts, license_file)) chosen.push_back({(uint16_t)id, converter});
     }
 }
 
@@ -704,33 +721,49 @@ void Loader::load(DataBlockModel& m) {
     std::vector<LanguageChoice> chosen;
     languages(m, root.get("languages"), false, chosen, nullptr, nullptr);
     // Pages that the description does not ask for lose their switching text.
-    bool has_license = std::find(page_switches.begin(), page_switches.end(), PT_LICENSE_TEXT) != page_switches.end();
-    const toml::node* license_node = inst ? inst->get("license_file") : nullptr;
-    std::string license;
-    if (has_license) {
-        Bytes bytes;
-        std::string reason;
-        if (!license_node || !license_node->is_string()) {
-            error(license_node ? license_node : root.get("installer"), "the license page needs license_file = \"file\"");
-            has_license = false;
-        } else if (!read_file(source_path(license_node->as_string()->get()), bytes, reason)) {
-            error(license_node, "cannot read the license file '" + license_node->as_string()->get() + "'");
-            has_license = false;
-        } else {
-            license.assign(bytes.begin(), bytes.end());
-        }
-    }
-    std::map<const Converter*, int32_t> license_offsets;  // one conversion per code page
+    const bool has_license =
+        std::find(page_switches.begin(), page_switches.end(), PT_LICENSE_TEXT) != page_switches.end();
+    const toml::node* installer_license = inst ? inst->get("license_file") : nullptr;
+    if (installer_license && !installer_license->is_string()) installer_license = nullptr;  // reported above
+    // Each license file is read once, and stored once per code page.
+    std::map<std::string, std::optional<std::string>> license_texts;
+    std::map<std::pair<std::string, const Converter*>, int32_t> license_offsets;
     for (size_t i = 0; i < m.languages.size(); ++i) {
         Language& lang = m.languages[i];
         for (const PageSwitch& s : kInstallerPages)
             if (std::find(page_switches.begin(), page_switches.end(), s.entry) == page_switches.end())
                 lang.page_texts[(size_t)s.entry] = REF_NONE;
         if (!has_license) continue;
-        const Converter* converter = converters_[i];
-        auto found = license_offsets.find(converter);
+        const LanguageSource& source = language_sources_[i];
+        const toml::node* file = source.license_file ? source.license_file : installer_license;
+        if (!file) {
+            error(source.table, "language " + std::to_string(lang.lang_id) +
+                                    " has no license: the license page needs license_file = \"file\" in "
+                                    "[installer] or in the language's table");
+            continue;
+        }
+        const std::string& name = file->as_string()->get();
+        auto read = license_texts.find(name);
+        if (read == license_texts.end()) {
+            Bytes bytes;
+            std::string reason;
+            std::optional<std::string> license;
+            if (!read_file(source_path(name), bytes, reason)) {
+                error(file, "cannot read the license file '" + name + "'");
+            } else {
+                license.emplace(bytes.begin(), bytes.end());
+                // A byte order mark would hide the '{' by which the stub
+                // tells rich text from plain text.
+                if (license->compare(0, 3, "\xEF\xBB\xBF") == 0) license->erase(0, 3);
+            }
+            read = license_texts.emplace(name, std::move(license)).first;
+        }
+        if (!read->second) continue;
+        const auto key = std::make_pair(name, source.converter);
+        auto found = license_offsets.find(key);
         if (found == license_offsets.end())
-            found = license_offsets.emplace(converter, text(m, license, license_node, false, "license text", *converter)).first;
+            found = license_offsets.emplace(key, text(m, *read->second, file, false, "license text", *source.converter))
+                        .first;
         lang.page_texts[PT_LICENSE_TEXT] = found->second;
     }
 

@@ -34,6 +34,7 @@
 //   [[languages]]
 //   id = 1033                                         # 1033 and 1036 have built-in texts
 //   code_page = 1252
+//   license_file = "license-en.rtf"                   # in place of the installer's
 //   texts = { caption = "Example Setup", next = "Continue >" }
 //   [uninstaller]                                     # its own data block
 //   script = '''...'''  code = "label"  pages = ["confirm"]  (and the common settings)

@@ -216,7 +216,12 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
         {"script = '''\nend\n'''\n[installer]\ndetails = \"loud\"\n[[languages]]\nid = 1033\n",
          "d.toml:5: details must be \"hidden\", \"shown\" or \"none\""},
         {"script = '''\nend\n'''\n[installer]\npages = [\"license\"]\n[[languages]]\nid = 1033\n",
-         "d.toml:4: the license page needs license_file = \"file\""},
+         "d.toml:6: language 1033 has no license: the license page needs license_file = \"file\" in [installer] or "
+         "in the language's table"},
+        {S "[installer]\nlicense_file = 5\n" L, "d.toml:5: license_file must be a string"},
+        {S "[[languages]]\nid = 1033\nlicense_file = true\n", "d.toml:6: license_file must be a string"},
+        {S "[installer]\npages = [\"license\"]\n[[languages]]\nid = 1033\nlicense_file = \"gone.txt\"\n",
+         "d.toml:8: cannot read the license file 'gone.txt'"},
         {"script = '''\n  extract_file always, \"a\", \"missing.bin\"\nend\n'''\n[[languages]]\nid = 1033\n",
          "d.toml:2: column 29: cannot read the payload file 'missing.bin'"},
         {"script = '''\nend\n'''\n[[sections]]\nname = \"S\"\n[[languages]]\nid = 1033\n",
@@ -284,6 +289,9 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
          "d.toml:11: unknown page (confirm)"},
         {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\ndefault_install_dir = 'C:\\x'\n",
          "d.toml:11: unknown setting 'default_install_dir' in [uninstaller]"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[[uninstaller.languages]]\nid = 1033\n"
+             "license_file = \"l.txt\"\n",
+         "d.toml:13: unknown setting 'license_file' in [[uninstaller.languages]]"},
     };
     Files files("qm_description_errors");
     for (const Case& c : cases) {
@@ -646,6 +654,68 @@ id = 1033
     DataBlock block;
     std::string error;
     EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
+}
+
+TEST(Description, EachLanguageMayHaveItsOwnLicense) {
+    Files files("qm_description_licenses");
+    files.write("license.txt", "Plain licence \xC3\xA9");
+    files.write("fr.rtf", "\xEF\xBB\xBF{\\rtf1 Fran\xC3\xA7" "ais}");
+    files.write("same.txt", "Plain licence \xC3\xA9");
+    const char* toml = R"(script = '''
+end
+'''
+[installer]
+pages = ["license", "directory"]
+license_file = "license.txt"
+[[languages]]
+id = 1033
+[[languages]]
+id = 1036
+license_file = "fr.rtf"
+[[languages]]
+id = 3084
+license_file = "fr.rtf"
+[[languages]]
+id = 2057
+license_file = "license.txt"
+[[languages]]
+id = 3081
+license_file = "same.txt"
+)";
+    DataBlockModel m = loaded(toml, files.dir.string());
+    ASSERT_EQ(m.languages.size(), 5u);
+    const int32_t en = m.languages[0].page_texts[PT_LICENSE_TEXT];
+    const int32_t fr = m.languages[1].page_texts[PT_LICENSE_TEXT];
+    EXPECT_EQ(pool_string(m, en), "Plain licence \xE9");
+    // The byte order mark is gone, so the stub sees rich text.
+    EXPECT_EQ(pool_string(m, fr), "{\\rtf1 Fran\xE7" "ais}");
+    // One stored string per file and code page (and per content).
+    EXPECT_EQ(m.languages[2].page_texts[PT_LICENSE_TEXT], fr);
+    EXPECT_EQ(m.languages[3].page_texts[PT_LICENSE_TEXT], en);
+    EXPECT_EQ(m.languages[4].page_texts[PT_LICENSE_TEXT], en);
+
+    // Without the installer's license, every language lacking its own is
+    // reported at its table, all of them.
+    const std::string installer_license = "license_file = \"license.txt\"\n";
+    std::string without = toml;
+    without.erase(without.find(installer_license), installer_license.size());
+    std::vector<Diagnostic> errors;
+    DataBlockModel failed;
+    EXPECT_FALSE(load_description(without, "d.toml", files.dir.string(), failed, errors));
+    ASSERT_EQ(errors.size(), 1u) << joined(errors);
+    EXPECT_EQ(errors[0].text(), "d.toml:6: language 1033 has no license: the license page needs license_file = "
+                                "\"file\" in [installer] or in the language's table");
+    without += "[[languages]]\nid = 2060\n";
+    errors.clear();
+    EXPECT_FALSE(load_description(without, "d.toml", files.dir.string(), failed, errors));
+    ASSERT_EQ(errors.size(), 2u) << joined(errors);
+    EXPECT_EQ(errors[1].text().substr(0, 40), "d.toml:20: language 2060 has no license:");
+
+    // Without the license page, no license is needed and none is stored.
+    std::string no_page = without;
+    no_page.replace(no_page.find("\"license\", "), 11, "");
+    DataBlockModel unlicensed = loaded(no_page, files.dir.string());
+    for (const Language& lang : unlicensed.languages) EXPECT_EQ(lang.page_texts[PT_LICENSE_TEXT], REF_NONE);
 }
 
 TEST(Description, TheInstallTypeLabelOnlyWithInstallTypes) {
