@@ -16,6 +16,7 @@
 #include "builder/image.h"
 #include "builder/opcodes.h"
 #include "builder/source_files.h"
+#include "resources/resource_ids.h"
 
 namespace quillmar {
 
@@ -220,6 +221,7 @@ private:
     void common(const toml::table& t, H& h, uint32_t& flags);
     void installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches);
     void sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code);
+    void describe_sections(DataBlockModel& m);
     bool language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
                   const toml::table* texts, const toml::node* license_file = nullptr);
     void languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
@@ -235,6 +237,15 @@ private:
         const toml::node* license_file;
     };
     std::vector<LanguageSource> language_sources_;
+
+    // The sections' descriptions: the section's index, the stored text and
+    // the line of the description.
+    struct SectionDescription {
+        int32_t section;
+        int32_t text;
+        int line;
+    };
+    std::vector<SectionDescription> descriptions_;
 };
 
 AssembleResult Loader::script(DataBlockModel& m, const toml::node* node, int missing_line, const std::string& what) {
@@ -448,10 +459,14 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
             continue;
         }
         SectionRecord rec = {REF_NONE, 0, 0, 0, 0, 0};
-        known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded"},
+        known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded", "description"},
                    "[[sections]]");
         const toml::node* name = t->get("name");
         if (name) rec.name = text(m, *name, true, "section name");
+        if (const toml::node* d = t->get("description")) {
+            const int32_t offset = text(m, *d, true, "section description");
+            if (offset >= 0) descriptions_.push_back({(int32_t)m.sections.size(), offset, line_of(d)});
+        }
         // A subsection's start ("-Name") or end ("-") may be a marker only,
         // with no code to run.
         const bool marker = name && name->is_string() && name->as_string()->get().compare(0, 1, "-") == 0;
@@ -493,6 +508,64 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
         rec.expanded = boolean(*t, "expanded", false) ? 1 : 0;
         m.sections.push_back(rec);
     }
+}
+
+// The sections' descriptions, shown in the components page's description box
+// while the mouse is over a section: a hover callback of our own, appended to
+// the script, that writes the description of the section in $var0 (or an
+// empty text) into the box and then runs the description's own hover
+// callback, if any, with $var0 still the section's index:
+//
+//           stack $var1                       # $var1 is kept as it was
+//           find_window $var1, "#32770", "", "{main_window}", 0
+//           get_dialog_item $var1, $var1, 1043
+//           compare_int $var0, 2, section_2   # one for each described section
+//           send_message none, $var1, 12, 0, ""
+//           jump done
+//   section_2:
+//           send_message none, $var1, 12, 0, "<the description of section 2>"
+//           jump done
+//   done:   stack $var1, pop
+//   chain:  call <the description's on_mouse_over_section>
+//           end
+//
+// It is assembled on its own, so its labels never meet the script's. The
+// texts (checked and stored where the descriptions were read, and free to
+// hold line breaks, which a script's string cannot) and the call's target
+// are set into its entries afterwards.
+void Loader::describe_sections(DataBlockModel& m) {
+    if (descriptions_.empty()) return;
+    const int32_t own_callback = m.header.on_mouse_over_section;
+    const std::string send = "        send_message none, $var1, 12, 0, \"\"\n";
+    std::string source =
+        "        stack $var1\n"
+        "        find_window $var1, \"#32770\", \"\", \"{main_window}\", 0\n"
+        "        get_dialog_item $var1, $var1, " + std::to_string(IDC_SECTION_DESCRIPTION) + "\n";
+    for (const SectionDescription& d : descriptions_) {
+        const std::string index = std::to_string(d.section);
+        source += "        compare_int $var0, " + index + ", section_" + index + "\n";
+    }
+    source += send + "        jump done\n";
+    for (const SectionDescription& d : descriptions_)
+        source += "section_" + std::to_string(d.section) + ":\n" + send + "        jump done\n";
+    source += "done:   stack $var1, pop\n";
+    if (own_callback >= 0) source += "chain:  call next\n";
+    source += "        end\n";
+
+    const int32_t start = (int32_t)m.entries.size();
+    AssembleResult code = assemble(source, m, file_, 1, converter_);
+    if (!code.ok()) {
+        // Not the user's to mend; told at the first description, never at a
+        // line of the script.
+        for (const Diagnostic& d : code.errors)
+            error(descriptions_.front().line, "the hover callback made for the section descriptions: line " +
+                                                  std::to_string(d.line) + ": " + d.message);
+        return;
+    }
+    for (const SectionDescription& d : descriptions_)
+        m.entries[(size_t)code.labels.at("section_" + std::to_string(d.section))].p4 = d.text;
+    if (own_callback >= 0) m.entries[(size_t)code.labels.at("chain")].p0 = own_callback + 1;
+    m.header.on_mouse_over_section = start;
 }
 
 bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
@@ -716,6 +789,7 @@ void Loader::load(DataBlockModel& m) {
     if (inst) installer(m, *inst, page_switches);
     callbacks(m.header, root.get("callbacks"), code, "[callbacks]");
     sections(m, root.get("sections"), code);
+    describe_sections(m);
     m.header.section_count = (int32_t)m.sections.size();
 
     std::vector<LanguageChoice> chosen;

@@ -29,6 +29,7 @@
 //   [[sections]]
 //   name = "Program"  code = "core"  selected = true  read_only = false
 //   install_types = [0, 1]  size_kb = 120  expanded = false   # size_kb: computed when left out
+//   description = "Shown while the mouse is on the section"  # makes a hover callback
 //   [[sections]]
 //   name = "-Group"                                   # a group's start or end ("-") may have no code
 //   [[languages]]

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -13,7 +14,10 @@
 
 #include "builder/datablock_writer.h"
 #include "builder/description.h"
+#include "builder/opcodes.h"
 #include "datablock/opcodes.h"
+#include "datablock/string_codes.h"
+#include "resources/resource_ids.h"
 #include "tests/file_helpers.h"
 
 namespace quillmar {
@@ -230,6 +234,9 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
         {S "[[sections]]\nselected = true\n" L, "d.toml:4: a section needs its code = \"label\""},
         {S "[[sections]]\nname = \"!-Bold\"\n" L, "d.toml:4: a section needs its code = \"label\""},
         {S "[[sections]]\nname = \" -Spaced\"\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \"-G\"\ndescription = \"\xE4\xB8\xAD\"\n" L,
+         "d.toml:6: section description, character 1: character \xE4\xB8\xAD (U+4E2D) has no equivalent"},
+        {S "[[sections]]\nname = \"-G\"\ndescription = 3\n" L, "d.toml:6: section description must be a string"},
         {"script = = 1\n", "d.toml:1: "},
         {"script = '''\nend\n'''\n[installer]\nauto_closee = true\n[[languages]]\nid = 1033\n",
          "d.toml:5: unknown setting 'auto_closee' in [installer]"},
@@ -654,6 +661,161 @@ id = 1033
     DataBlock block;
     std::string error;
     EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
+}
+
+// An entry as text: the instruction's name, then each parameter by its kind
+// (strings as the pool holds them, variables as $n, targets as @n).
+std::string entry_text(const DataBlockModel& m, const ScriptEntry& e) {
+    const OpcodeInfo* op = find_opcode(e.opcode);
+    if (!op) return "opcode " + std::to_string(e.opcode);
+    std::string s = op->name;
+    const int32_t* p = &e.p0;
+    for (int i = 0; i < 5; ++i) {
+        ParamKind kind = op->params[i].kind;
+        if (kind == ParamKind::unused) continue;
+        if (kind == ParamKind::stack_value) kind = p[1] == STACK_PUSH ? ParamKind::string : ParamKind::slot;
+        s += i ? ", " : " ";
+        if (kind == ParamKind::string || kind == ParamKind::number)
+            s += p[i] < 0 ? "none" : "\"" + pool_string(m, p[i]) + "\"";
+        else if (kind == ParamKind::slot || kind == ParamKind::slot_or_none)
+            s += p[i] < 0 ? "none" : "$" + std::to_string(p[i]);
+        else if (kind == ParamKind::target)
+            s += "@" + std::to_string(p[i]);
+        else
+            s += std::to_string(p[i]);
+    }
+    return s;
+}
+
+// What the hover callback does for one value of $var0, followed from `start`
+// through its jumps: the texts it sends to the description box, the pushes
+// left on the stack at its end and the target of its call (0: none).
+struct Hover {
+    std::vector<std::string> sent;
+    int pushes = 0;
+    int32_t called = 0;
+    bool ended = false;
+};
+
+Hover follow_hover(const DataBlockModel& m, int32_t start, int var0) {
+    Hover h;
+    size_t at = (size_t)start;
+    for (int steps = 0; steps < 1000 && at < m.entries.size(); ++steps) {
+        const ScriptEntry& e = m.entries[at];
+        int32_t target = 0;
+        switch (e.opcode) {
+            case OP_RETURN:
+                h.ended = true;
+                return h;
+            case OP_STACK:
+                h.pushes += e.p1 == STACK_PUSH ? 1 : -1;
+                break;
+            case OP_SEND_MESSAGE:
+                if (pool_string(m, e.p2) == "12") h.sent.push_back(pool_string(m, e.p4));
+                break;
+            case OP_COMPARE_INT: {
+                const int b = std::atoi(pool_string(m, e.p1).c_str());
+                target = var0 == b ? e.p2 : var0 < b ? e.p3 : e.p4;
+                break;
+            }
+            case OP_JUMP:
+                target = e.p0;
+                break;
+            case OP_CALL:
+                h.called = e.p0;
+                break;
+        }
+        at = target > 0 ? (size_t)(target - 1) : at + 1;
+    }
+    return h;
+}
+
+TEST(Description, SectionDescriptionsMakeAHoverCallback) {
+    // The script's labels have the names that a generated callback might
+    // use; they must not meet.
+    const std::string script = R"(script = '''
+core:   end
+done:   detail_output "{var0}"
+section_1:
+chain:  end
+'''
+)";
+    const std::string sections = R"(
+[[sections]]
+name = "-Tools"
+description = "All the tools"
+[[sections]]
+name = "!Editor"
+code = "core"
+description = "Edits \"files\" in {install_dir}, r\u00E9ellement\nSecond line"
+[[sections]]
+name = "Viewer"
+code = "core"
+[[sections]]
+name = "-"
+)";
+    const std::string plain_sections = "[[sections]]\nname = \"Viewer\"\ncode = \"core\"\n";
+    const std::string callback = "[callbacks]\non_mouse_over_section = \"done\"\n";
+    const std::string v0 = std::string(1, (char)SC_USER_VAR), v1 = std::string(1, (char)(SC_USER_VAR + 1));
+    const std::string tools = "All the tools";
+    const std::string editor = "Edits \"files\" in \xF1, r\xFF\xE9" "ellement\nSecond line";
+    const int32_t start = 3;  // after the script's three entries
+    const std::vector<std::string> shape = {
+        "stack \"" + v1 + "\", 0, 0",
+        "find_window $1, \"#32770\", \"\", \"\xDB\", \"0\"",
+        "get_dialog_item $1, \"" + v1 + "\", \"" + std::to_string(IDC_SECTION_DESCRIPTION) + "\"",
+        "compare_int \"" + v0 + "\", \"0\", @11, @0, @0",
+        "compare_int \"" + v0 + "\", \"1\", @13, @0, @0",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"\"",
+        "jump @15",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"" + tools + "\"",
+        "jump @15",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"" + editor + "\"",
+        "jump @15",
+        "stack $1, 1, 0",
+    };
+    struct Case {
+        const char* what;
+        bool described, own_callback;
+    };
+    const Case cases[] = {
+        {"descriptions alone", true, false},
+        {"descriptions and the description's own hover callback", true, true},
+        {"no description", false, false},
+        {"no description, the description's own hover callback", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DataBlockModel m = loaded(script + (c.own_callback ? callback : "") +
+                                  (c.described ? sections : plain_sections) + "[[languages]]\nid = 1033\n");
+        if (!c.described) {
+            // Nothing added: the hover callback is the description's own, or none.
+            EXPECT_EQ(m.entries.size(), (size_t)start);
+            EXPECT_EQ(m.header.on_mouse_over_section, c.own_callback ? 1 : REF_NONE);
+            continue;
+        }
+        EXPECT_EQ(m.header.on_mouse_over_section, start);
+        std::vector<std::string> expected = shape;
+        if (c.own_callback) expected.push_back("call @2");  // the script's "done"
+        expected.push_back("end");
+        std::vector<std::string> got;
+        for (size_t i = (size_t)start; i < m.entries.size(); ++i) got.push_back(entry_text(m, m.entries[i]));
+        EXPECT_EQ(got, expected);
+
+        // Each section shows its own description, an undescribed one an
+        // empty text; $var1 is pushed and popped on every path.
+        const std::vector<std::string> shown[] = {{tools}, {editor}, {""}, {""}};
+        for (int section = 0; section < 4; ++section) {
+            Hover h = follow_hover(m, start, section);
+            EXPECT_TRUE(h.ended) << section;
+            EXPECT_EQ(h.sent, shown[section]) << section;
+            EXPECT_EQ(h.pushes, 0) << section;
+            EXPECT_EQ(h.called, c.own_callback ? 2 : 0) << section;
+        }
+        DataBlock block;
+        std::string error;
+        EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
+    }
 }
 
 TEST(Description, EachLanguageMayHaveItsOwnLicense) {
