@@ -6,6 +6,8 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include <toml++/toml.h>
 
@@ -14,6 +16,7 @@
 #include "builder/image.h"
 #include "builder/opcodes.h"
 #include "builder/source_files.h"
+#include "resources/resource_ids.h"
 
 namespace quillmar {
 
@@ -218,14 +221,31 @@ private:
     void common(const toml::table& t, H& h, uint32_t& flags);
     void installer(DataBlockModel& m, const toml::table& t, std::vector<int32_t>& page_switches);
     void sections(DataBlockModel& m, const toml::node* node, const AssembleResult& code);
+    void describe_sections(DataBlockModel& m);
     bool language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
-                  const toml::table* texts);
+                  const toml::table* texts, const toml::node* license_file = nullptr);
     void languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
                    const std::vector<LanguageChoice>* inherited, const toml::node* owner);
     std::vector<int32_t> pages(const toml::table* t, bool un);
     void uninstaller(DataBlockModel& m, const toml::table& t, const std::vector<LanguageChoice>& inherited);
 
-    std::vector<const Converter*> converters_;  // of the languages being read, in order
+    // Of the languages being read, in order: the code page of each, its
+    // table and its own license file (null when it names none).
+    struct LanguageSource {
+        const Converter* converter;
+        const toml::node* table;
+        const toml::node* license_file;
+    };
+    std::vector<LanguageSource> language_sources_;
+
+    // The sections' descriptions: the section's index, the stored text and
+    // the line of the description.
+    struct SectionDescription {
+        int32_t section;
+        int32_t text;
+        int line;
+    };
+    std::vector<SectionDescription> descriptions_;
 };
 
 AssembleResult Loader::script(DataBlockModel& m, const toml::node* node, int missing_line, const std::string& what) {
@@ -377,6 +397,8 @@ void Loader::installer(DataBlockModel& m, const toml::table& t, std::vector<int3
             h.install_dir_reg_value = text(m, *value, false, "install_dir_registry value");
         }
     }
+    if (const toml::node* n = t.get("license_file"); n && !n->is_string())
+        error(n, "license_file must be a string: the path of the license file");
     if (const toml::node* n = t.get("license_background"))
         colour(*n, "license_background", h.license_background_colour);
     if (const toml::node* n = t.get("install_types")) {
@@ -437,13 +459,24 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
             continue;
         }
         SectionRecord rec = {REF_NONE, 0, 0, 0, 0, 0};
-        known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded"},
+        known_keys(*t, {"name", "code", "selected", "read_only", "install_types", "size_kb", "expanded", "description"},
                    "[[sections]]");
-        if (const toml::node* name = t->get("name")) rec.name = text(m, *name, true, "section name");
+        const toml::node* name = t->get("name");
+        if (name) rec.name = text(m, *name, true, "section name");
+        if (const toml::node* d = t->get("description")) {
+            const int32_t offset = text(m, *d, true, "section description");
+            if (offset >= 0) descriptions_.push_back({(int32_t)m.sections.size(), offset, line_of(d)});
+        }
+        // A subsection's start ("-Name") or end ("-") may be a marker only,
+        // with no code to run.
+        const bool marker = name && name->is_string() && name->as_string()->get().compare(0, 1, "-") == 0;
         const toml::node* code_node = t->get("code");
         int64_t computed_kb = 0;
-        if (!code_node) {
-            error(&s, "a section needs its code = \"label\"");
+        if (!code_node && marker) {
+            rec.code = -1;
+        } else if (!code_node) {
+            error(&s, "a section needs its code = \"label\" (only a subsection's \"-Name\" or \"-\" may leave it "
+                      "out)");
         } else if (label(code, *code_node, "code", rec.code)) {
             int32_t end = rec.code;
             for (; (size_t)end < m.entries.size() && m.entries[(size_t)end].opcode != OP_RETURN; ++end) {
@@ -477,8 +510,66 @@ void Loader::sections(DataBlockModel& m, const toml::node* node, const AssembleR
     }
 }
 
+// The sections' descriptions, shown in the components page's description box
+// while the mouse is over a section: a hover callback of our own, appended to
+// the script, that writes the description of the section in $var0 (or an
+// empty text) into the box and then runs the description's own hover
+// callback, if any, with $var0 still the section's index:
+//
+//           stack $var1                       # $var1 is kept as it was
+//           find_window $var1, "#32770", "", "{main_window}", 0
+//           get_dialog_item $var1, $var1, 1043
+//           compare_int $var0, 2, section_2   # one for each described section
+//           send_message none, $var1, 12, 0, ""
+//           jump done
+//   section_2:
+//           send_message none, $var1, 12, 0, "<the description of section 2>"
+//           jump done
+//   done:   stack $var1, pop
+//   chain:  call <the description's on_mouse_over_section>
+//           end
+//
+// It is assembled on its own, so its labels never meet the script's. The
+// texts (checked and stored where the descriptions were read, and free to
+// hold line breaks, which a script's string cannot) and the call's target
+// are set into its entries afterwards.
+void Loader::describe_sections(DataBlockModel& m) {
+    if (descriptions_.empty()) return;
+    const int32_t own_callback = m.header.on_mouse_over_section;
+    const std::string send = "        send_message none, $var1, 12, 0, \"\"\n";
+    std::string source =
+        "        stack $var1\n"
+        "        find_window $var1, \"#32770\", \"\", \"{main_window}\", 0\n"
+        "        get_dialog_item $var1, $var1, " + std::to_string(IDC_SECTION_DESCRIPTION) + "\n";
+    for (const SectionDescription& d : descriptions_) {
+        const std::string index = std::to_string(d.section);
+        source += "        compare_int $var0, " + index + ", section_" + index + "\n";
+    }
+    source += send + "        jump done\n";
+    for (const SectionDescription& d : descriptions_)
+        source += "section_" + std::to_string(d.section) + ":\n" + send + "        jump done\n";
+    source += "done:   stack $var1, pop\n";
+    if (own_callback >= 0) source += "chain:  call next\n";
+    source += "        end\n";
+
+    const int32_t start = (int32_t)m.entries.size();
+    AssembleResult code = assemble(source, m, file_, 1, converter_);
+    if (!code.ok()) {
+        // Not the user's to mend; told at the first description, never at a
+        // line of the script.
+        for (const Diagnostic& d : code.errors)
+            error(descriptions_.front().line, "the hover callback made for the section descriptions: line " +
+                                                  std::to_string(d.line) + ": " + d.message);
+        return;
+    }
+    for (const SectionDescription& d : descriptions_)
+        m.entries[(size_t)code.labels.at("section_" + std::to_string(d.section))].p4 = d.text;
+    if (own_callback >= 0) m.entries[(size_t)code.labels.at("chain")].p0 = own_callback + 1;
+    m.header.on_mouse_over_section = start;
+}
+
 bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64_t id, const Converter& converter,
-                      const toml::table* texts) {
+                      const toml::table* texts, const toml::node* license_file) {
     Language lang((uint16_t)id, un);
     if (texts) {
         for (const auto& kv : *texts) {
@@ -489,10 +580,14 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
                                       std::string(kv.first.str()) + "'");
         }
     }
+    // Without install types the components page hides the type list, and
+    // its label stays empty unless the language gives one.
+    const bool no_install_types = !un && m.header.install_type_names[0] < 0;
     std::string missing;
     for (const LanguageText& r : kLanguageTexts) {
         if (!has_role(r, un)) continue;
         const toml::node* given = texts ? texts->get(r.name) : nullptr;
+        if (!given && no_install_types && r.slot == -PT_COMPONENTS_TYPE_LABEL - 1) continue;
         // Every English and every French variant (the same primary language
         // in the low 10 bits of the id) takes the built-in texts.
         const int primary = (int)(id & 0x3FF);
@@ -513,14 +608,14 @@ bool Loader::language(DataBlockModel& m, const toml::node& entry, bool un, int64
         return false;
     }
     m.languages.push_back(lang);
-    converters_.push_back(&converter);
+    language_sources_.push_back({&converter, &entry, license_file});
     return true;
 }
 
 void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::vector<LanguageChoice>& chosen,
                        const std::vector<LanguageChoice>* inherited, const toml::node* owner) {
     const char* where = un ? "[[uninstaller.languages]]" : "[[languages]]";
-    converters_.clear();
+    language_sources_.clear();
     if (!node && inherited) {
         // The installer's languages, with the built-in texts.
         for (const LanguageChoice& l : *inherited) language(m, *owner, un, l.id, *l.converter, nullptr);
@@ -548,7 +643,8 @@ void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::
             continue;
         }
         if (!integer(id_node, "id", 1, 0xFFFF, id)) continue;
-        known_keys(*t, {"id", "code_page", "texts"}, where);
+        if (un) known_keys(*t, {"id", "code_page", "texts"}, where);
+        else known_keys(*t, {"id", "code_page", "texts", "license_file"}, where);
         bool duplicate = false;
         for (const Language& other : m.languages) duplicate = duplicate || other.lang_id == id;
         if (duplicate) {
@@ -570,7 +666,12 @@ void Loader::languages(DataBlockModel& m, const toml::node* node, bool un, std::
             texts = n->as_table();
             if (!texts) error(n, "texts must be a table of role = \"text\"");
         }
-        if (language(m, entry, un, id, *converter, texts)) chosen.push_back({(uint16_t)id, converter});
+        const toml::node* license_file = un ? nullptr : t->get("license_file");
+        if (license_file && !license_file->is_string()) {
+            error(license_file, "license_file must be a string: the path of the license file");
+            license_file = nullptr;
+        }
+        if (language(m, entry, un, id, *converter, texts, license_file)) chosen.push_back({(uint16_t)id, converter});
     }
 }
 
@@ -688,38 +789,55 @@ void Loader::load(DataBlockModel& m) {
     if (inst) installer(m, *inst, page_switches);
     callbacks(m.header, root.get("callbacks"), code, "[callbacks]");
     sections(m, root.get("sections"), code);
+    describe_sections(m);
     m.header.section_count = (int32_t)m.sections.size();
 
     std::vector<LanguageChoice> chosen;
     languages(m, root.get("languages"), false, chosen, nullptr, nullptr);
     // Pages that the description does not ask for lose their switching text.
-    bool has_license = std::find(page_switches.begin(), page_switches.end(), PT_LICENSE_TEXT) != page_switches.end();
-    const toml::node* license_node = inst ? inst->get("license_file") : nullptr;
-    std::string license;
-    if (has_license) {
-        Bytes bytes;
-        std::string reason;
-        if (!license_node || !license_node->is_string()) {
-            error(license_node ? license_node : root.get("installer"), "the license page needs license_file = \"file\"");
-            has_license = false;
-        } else if (!read_file(source_path(license_node->as_string()->get()), bytes, reason)) {
-            error(license_node, "cannot read the license file '" + license_node->as_string()->get() + "'");
-            has_license = false;
-        } else {
-            license.assign(bytes.begin(), bytes.end());
-        }
-    }
-    std::map<const Converter*, int32_t> license_offsets;  // one conversion per code page
+    const bool has_license =
+        std::find(page_switches.begin(), page_switches.end(), PT_LICENSE_TEXT) != page_switches.end();
+    const toml::node* installer_license = inst ? inst->get("license_file") : nullptr;
+    if (installer_license && !installer_license->is_string()) installer_license = nullptr;  // reported above
+    // Each license file is read once, and stored once per code page.
+    std::map<std::string, std::optional<std::string>> license_texts;
+    std::map<std::pair<std::string, const Converter*>, int32_t> license_offsets;
     for (size_t i = 0; i < m.languages.size(); ++i) {
         Language& lang = m.languages[i];
         for (const PageSwitch& s : kInstallerPages)
             if (std::find(page_switches.begin(), page_switches.end(), s.entry) == page_switches.end())
                 lang.page_texts[(size_t)s.entry] = REF_NONE;
         if (!has_license) continue;
-        const Converter* converter = converters_[i];
-        auto found = license_offsets.find(converter);
+        const LanguageSource& source = language_sources_[i];
+        const toml::node* file = source.license_file ? source.license_file : installer_license;
+        if (!file) {
+            error(source.table, "language " + std::to_string(lang.lang_id) +
+                                    " has no license: the license page needs license_file = \"file\" in "
+                                    "[installer] or in the language's table");
+            continue;
+        }
+        const std::string& name = file->as_string()->get();
+        auto read = license_texts.find(name);
+        if (read == license_texts.end()) {
+            Bytes bytes;
+            std::string reason;
+            std::optional<std::string> license;
+            if (!read_file(source_path(name), bytes, reason)) {
+                error(file, "cannot read the license file '" + name + "'");
+            } else {
+                license.emplace(bytes.begin(), bytes.end());
+                // A byte order mark would hide the '{' by which the stub
+                // tells rich text from plain text.
+                if (license->compare(0, 3, "\xEF\xBB\xBF") == 0) license->erase(0, 3);
+            }
+            read = license_texts.emplace(name, std::move(license)).first;
+        }
+        if (!read->second) continue;
+        const auto key = std::make_pair(name, source.converter);
+        auto found = license_offsets.find(key);
         if (found == license_offsets.end())
-            found = license_offsets.emplace(converter, text(m, license, license_node, false, "license text", *converter)).first;
+            found = license_offsets.emplace(key, text(m, *read->second, file, false, "license text", *source.converter))
+                        .first;
         lang.page_texts[PT_LICENSE_TEXT] = found->second;
     }
 

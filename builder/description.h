@@ -29,9 +29,13 @@
 //   [[sections]]
 //   name = "Program"  code = "core"  selected = true  read_only = false
 //   install_types = [0, 1]  size_kb = 120  expanded = false   # size_kb: computed when left out
+//   description = "Shown while the mouse is on the section"  # makes a hover callback
+//   [[sections]]
+//   name = "-Group"                                   # a group's start or end ("-") may have no code
 //   [[languages]]
 //   id = 1033                                         # 1033 and 1036 have built-in texts
 //   code_page = 1252
+//   license_file = "license-en.rtf"                   # in place of the installer's
 //   texts = { caption = "Example Setup", next = "Continue >" }
 //   [uninstaller]                                     # its own data block
 //   script = '''...'''  code = "label"  pages = ["confirm"]  (and the common settings)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -13,7 +14,10 @@
 
 #include "builder/datablock_writer.h"
 #include "builder/description.h"
+#include "builder/opcodes.h"
 #include "datablock/opcodes.h"
+#include "datablock/string_codes.h"
+#include "resources/resource_ids.h"
 #include "tests/file_helpers.h"
 
 namespace quillmar {
@@ -216,11 +220,23 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
         {"script = '''\nend\n'''\n[installer]\ndetails = \"loud\"\n[[languages]]\nid = 1033\n",
          "d.toml:5: details must be \"hidden\", \"shown\" or \"none\""},
         {"script = '''\nend\n'''\n[installer]\npages = [\"license\"]\n[[languages]]\nid = 1033\n",
-         "d.toml:4: the license page needs license_file = \"file\""},
+         "d.toml:6: language 1033 has no license: the license page needs license_file = \"file\" in [installer] or "
+         "in the language's table"},
+        {S "[installer]\nlicense_file = 5\n" L, "d.toml:5: license_file must be a string"},
+        {S "[[languages]]\nid = 1033\nlicense_file = true\n", "d.toml:6: license_file must be a string"},
+        {S "[installer]\npages = [\"license\"]\n[[languages]]\nid = 1033\nlicense_file = \"gone.txt\"\n",
+         "d.toml:8: cannot read the license file 'gone.txt'"},
         {"script = '''\n  extract_file always, \"a\", \"missing.bin\"\nend\n'''\n[[languages]]\nid = 1033\n",
          "d.toml:2: column 29: cannot read the payload file 'missing.bin'"},
         {"script = '''\nend\n'''\n[[sections]]\nname = \"S\"\n[[languages]]\nid = 1033\n",
          "d.toml:4: a section needs its code = \"label\""},
+        // only a subsection's start or end may go without code
+        {S "[[sections]]\nselected = true\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \"!-Bold\"\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \" -Spaced\"\n" L, "d.toml:4: a section needs its code = \"label\""},
+        {S "[[sections]]\nname = \"-G\"\ndescription = \"\xE4\xB8\xAD\"\n" L,
+         "d.toml:6: section description, character 1: character \xE4\xB8\xAD (U+4E2D) has no equivalent"},
+        {S "[[sections]]\nname = \"-G\"\ndescription = 3\n" L, "d.toml:6: section description must be a string"},
         {"script = = 1\n", "d.toml:1: "},
         {"script = '''\nend\n'''\n[installer]\nauto_closee = true\n[[languages]]\nid = 1033\n",
          "d.toml:5: unknown setting 'auto_closee' in [installer]"},
@@ -280,6 +296,9 @@ TEST(Description, ReportsErrorsByLineOfTheDescriptionAndChangesNothing) {
          "d.toml:11: unknown page (confirm)"},
         {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\ndefault_install_dir = 'C:\\x'\n",
          "d.toml:11: unknown setting 'default_install_dir' in [uninstaller]"},
+        {S L "[uninstaller]\ncode = \"u\"\nscript = '''\nu: end\n'''\n[[uninstaller.languages]]\nid = 1033\n"
+             "license_file = \"l.txt\"\n",
+         "d.toml:13: unknown setting 'license_file' in [[uninstaller.languages]]"},
     };
     Files files("qm_description_errors");
     for (const Case& c : cases) {
@@ -595,6 +614,308 @@ id = 1033
     EXPECT_EQ(std::memcmp(again.entries.data(), m.entries.data(), m.entries.size() * sizeof(ScriptEntry)), 0);
     EXPECT_EQ(again.pool.bytes(), m.pool.bytes());
     EXPECT_EQ(again.payloads, m.payloads);
+}
+
+}  // namespace
+}  // namespace quillmar
+
+namespace quillmar {
+namespace {
+
+TEST(Description, SubsectionMarkersMayLeaveOutTheirCode) {
+    const char* toml = R"(script = '''
+core:   file "files/a.bin"
+        end
+'''
+[[sections]]
+name = "-Group"
+[[sections]]
+name = "!Item"
+code = "core"
+[[sections]]
+name = "-!Bold group {var3}"
+size_kb = 7
+[[sections]]
+name = "-"
+[[sections]]
+name = "-With code"
+code = "core"
+[[sections]]
+name = "-"
+[[languages]]
+id = 1033
+)";
+    Files files("qm_description_markers");
+    files.write("files/a.bin", std::string(1500, 'a'));
+    DataBlockModel m = loaded(toml, files.dir.string());
+    ASSERT_EQ(m.sections.size(), 6u);
+    const struct {
+        int32_t code, entry_count, size_kb;
+    } expected[] = {{-1, 0, 0}, {0, 1, 2}, {-1, 0, 7}, {-1, 0, 0}, {0, 1, 2}, {-1, 0, 0}};
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(m.sections[i].code, expected[i].code);
+        EXPECT_EQ(m.sections[i].entry_count, expected[i].entry_count);
+        EXPECT_EQ(m.sections[i].size_kb, expected[i].size_kb);
+    }
+    DataBlock block;
+    std::string error;
+    EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
+}
+
+// An entry as text: the instruction's name, then each parameter by its kind
+// (strings as the pool holds them, variables as $n, targets as @n).
+std::string entry_text(const DataBlockModel& m, const ScriptEntry& e) {
+    const OpcodeInfo* op = find_opcode(e.opcode);
+    if (!op) return "opcode " + std::to_string(e.opcode);
+    std::string s = op->name;
+    const int32_t* p = &e.p0;
+    for (int i = 0; i < 5; ++i) {
+        ParamKind kind = op->params[i].kind;
+        if (kind == ParamKind::unused) continue;
+        if (kind == ParamKind::stack_value) kind = p[1] == STACK_PUSH ? ParamKind::string : ParamKind::slot;
+        s += i ? ", " : " ";
+        if (kind == ParamKind::string || kind == ParamKind::number)
+            s += p[i] < 0 ? "none" : "\"" + pool_string(m, p[i]) + "\"";
+        else if (kind == ParamKind::slot || kind == ParamKind::slot_or_none)
+            s += p[i] < 0 ? "none" : "$" + std::to_string(p[i]);
+        else if (kind == ParamKind::target)
+            s += "@" + std::to_string(p[i]);
+        else
+            s += std::to_string(p[i]);
+    }
+    return s;
+}
+
+// What the hover callback does for one value of $var0, followed from `start`
+// through its jumps: the texts it sends to the description box, the pushes
+// left on the stack at its end and the target of its call (0: none).
+struct Hover {
+    std::vector<std::string> sent;
+    int pushes = 0;
+    int32_t called = 0;
+    bool ended = false;
+};
+
+Hover follow_hover(const DataBlockModel& m, int32_t start, int var0) {
+    Hover h;
+    size_t at = (size_t)start;
+    for (int steps = 0; steps < 1000 && at < m.entries.size(); ++steps) {
+        const ScriptEntry& e = m.entries[at];
+        int32_t target = 0;
+        switch (e.opcode) {
+            case OP_RETURN:
+                h.ended = true;
+                return h;
+            case OP_STACK:
+                h.pushes += e.p1 == STACK_PUSH ? 1 : -1;
+                break;
+            case OP_SEND_MESSAGE:
+                if (pool_string(m, e.p2) == "12") h.sent.push_back(pool_string(m, e.p4));
+                break;
+            case OP_COMPARE_INT: {
+                const int b = std::atoi(pool_string(m, e.p1).c_str());
+                target = var0 == b ? e.p2 : var0 < b ? e.p3 : e.p4;
+                break;
+            }
+            case OP_JUMP:
+                target = e.p0;
+                break;
+            case OP_CALL:
+                h.called = e.p0;
+                break;
+        }
+        at = target > 0 ? (size_t)(target - 1) : at + 1;
+    }
+    return h;
+}
+
+TEST(Description, SectionDescriptionsMakeAHoverCallback) {
+    // The script's labels have the names that a generated callback might
+    // use; they must not meet.
+    const std::string script = R"(script = '''
+core:   end
+done:   detail_output "{var0}"
+section_1:
+chain:  end
+'''
+)";
+    const std::string sections = R"(
+[[sections]]
+name = "-Tools"
+description = "All the tools"
+[[sections]]
+name = "!Editor"
+code = "core"
+description = "Edits \"files\" in {install_dir}, r\u00E9ellement\nSecond line"
+[[sections]]
+name = "Viewer"
+code = "core"
+[[sections]]
+name = "-"
+)";
+    const std::string plain_sections = "[[sections]]\nname = \"Viewer\"\ncode = \"core\"\n";
+    const std::string callback = "[callbacks]\non_mouse_over_section = \"done\"\n";
+    const std::string v0 = std::string(1, (char)SC_USER_VAR), v1 = std::string(1, (char)(SC_USER_VAR + 1));
+    const std::string tools = "All the tools";
+    const std::string editor = "Edits \"files\" in \xF1, r\xFF\xE9" "ellement\nSecond line";
+    const int32_t start = 3;  // after the script's three entries
+    const std::vector<std::string> shape = {
+        "stack \"" + v1 + "\", 0, 0",
+        "find_window $1, \"#32770\", \"\", \"\xDB\", \"0\"",
+        "get_dialog_item $1, \"" + v1 + "\", \"" + std::to_string(IDC_SECTION_DESCRIPTION) + "\"",
+        "compare_int \"" + v0 + "\", \"0\", @11, @0, @0",
+        "compare_int \"" + v0 + "\", \"1\", @13, @0, @0",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"\"",
+        "jump @15",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"" + tools + "\"",
+        "jump @15",
+        "send_message none, \"" + v1 + "\", \"12\", \"0\", \"" + editor + "\"",
+        "jump @15",
+        "stack $1, 1, 0",
+    };
+    struct Case {
+        const char* what;
+        bool described, own_callback;
+    };
+    const Case cases[] = {
+        {"descriptions alone", true, false},
+        {"descriptions and the description's own hover callback", true, true},
+        {"no description", false, false},
+        {"no description, the description's own hover callback", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DataBlockModel m = loaded(script + (c.own_callback ? callback : "") +
+                                  (c.described ? sections : plain_sections) + "[[languages]]\nid = 1033\n");
+        if (!c.described) {
+            // Nothing added: the hover callback is the description's own, or none.
+            EXPECT_EQ(m.entries.size(), (size_t)start);
+            EXPECT_EQ(m.header.on_mouse_over_section, c.own_callback ? 1 : REF_NONE);
+            continue;
+        }
+        EXPECT_EQ(m.header.on_mouse_over_section, start);
+        std::vector<std::string> expected = shape;
+        if (c.own_callback) expected.push_back("call @2");  // the script's "done"
+        expected.push_back("end");
+        std::vector<std::string> got;
+        for (size_t i = (size_t)start; i < m.entries.size(); ++i) got.push_back(entry_text(m, m.entries[i]));
+        EXPECT_EQ(got, expected);
+
+        // Each section shows its own description, an undescribed one an
+        // empty text; $var1 is pushed and popped on every path.
+        const std::vector<std::string> shown[] = {{tools}, {editor}, {""}, {""}};
+        for (int section = 0; section < 4; ++section) {
+            Hover h = follow_hover(m, start, section);
+            EXPECT_TRUE(h.ended) << section;
+            EXPECT_EQ(h.sent, shown[section]) << section;
+            EXPECT_EQ(h.pushes, 0) << section;
+            EXPECT_EQ(h.called, c.own_callback ? 2 : 0) << section;
+        }
+        DataBlock block;
+        std::string error;
+        EXPECT_TRUE(lay_out_data_block(m, {}, [](const Bytes& b) { return b; }, block, error)) << error;
+    }
+}
+
+TEST(Description, EachLanguageMayHaveItsOwnLicense) {
+    Files files("qm_description_licenses");
+    files.write("license.txt", "Plain licence \xC3\xA9");
+    files.write("fr.rtf", "\xEF\xBB\xBF{\\rtf1 Fran\xC3\xA7" "ais}");
+    files.write("same.txt", "Plain licence \xC3\xA9");
+    const char* toml = R"(script = '''
+end
+'''
+[installer]
+pages = ["license", "directory"]
+license_file = "license.txt"
+[[languages]]
+id = 1033
+[[languages]]
+id = 1036
+license_file = "fr.rtf"
+[[languages]]
+id = 3084
+license_file = "fr.rtf"
+[[languages]]
+id = 2057
+license_file = "license.txt"
+[[languages]]
+id = 3081
+license_file = "same.txt"
+)";
+    DataBlockModel m = loaded(toml, files.dir.string());
+    ASSERT_EQ(m.languages.size(), 5u);
+    const int32_t en = m.languages[0].page_texts[PT_LICENSE_TEXT];
+    const int32_t fr = m.languages[1].page_texts[PT_LICENSE_TEXT];
+    EXPECT_EQ(pool_string(m, en), "Plain licence \xE9");
+    // The byte order mark is gone, so the stub sees rich text.
+    EXPECT_EQ(pool_string(m, fr), "{\\rtf1 Fran\xE7" "ais}");
+    // One stored string per file and code page (and per content).
+    EXPECT_EQ(m.languages[2].page_texts[PT_LICENSE_TEXT], fr);
+    EXPECT_EQ(m.languages[3].page_texts[PT_LICENSE_TEXT], en);
+    EXPECT_EQ(m.languages[4].page_texts[PT_LICENSE_TEXT], en);
+
+    // Without the installer's license, every language lacking its own is
+    // reported at its table, all of them.
+    const std::string installer_license = "license_file = \"license.txt\"\n";
+    std::string without = toml;
+    without.erase(without.find(installer_license), installer_license.size());
+    std::vector<Diagnostic> errors;
+    DataBlockModel failed;
+    EXPECT_FALSE(load_description(without, "d.toml", files.dir.string(), failed, errors));
+    ASSERT_EQ(errors.size(), 1u) << joined(errors);
+    EXPECT_EQ(errors[0].text(), "d.toml:6: language 1033 has no license: the license page needs license_file = "
+                                "\"file\" in [installer] or in the language's table");
+    without += "[[languages]]\nid = 2060\n";
+    errors.clear();
+    EXPECT_FALSE(load_description(without, "d.toml", files.dir.string(), failed, errors));
+    ASSERT_EQ(errors.size(), 2u) << joined(errors);
+    EXPECT_EQ(errors[1].text().substr(0, 40), "d.toml:20: language 2060 has no license:");
+
+    // Without the license page, no license is needed and none is stored.
+    std::string no_page = without;
+    no_page.replace(no_page.find("\"license\", "), 11, "");
+    DataBlockModel unlicensed = loaded(no_page, files.dir.string());
+    for (const Language& lang : unlicensed.languages) EXPECT_EQ(lang.page_texts[PT_LICENSE_TEXT], REF_NONE);
+}
+
+TEST(Description, TheInstallTypeLabelOnlyWithInstallTypes) {
+    std::string every_role;  // a language without built-in texts gives them all
+    for (const std::string& role : language_text_roles())
+        if (role != "components_type_label") every_role += role + " = \"x\", ";
+    struct Case {
+        const char* installer;
+        std::string language;
+        const char* label;  // nullptr: none stored
+    };
+    const Case cases[] = {
+        {"", "id = 1033", nullptr},
+        {"install_types = []", "id = 1036", nullptr},
+        {"install_types = [\"Full\"]", "id = 1033", "Type of installation:"},
+        {"", "id = 1033\ntexts = { components_type_label = \"Kind:\" }", "Kind:"},
+        {"install_types = [\"Full\"]", "id = 1033\ntexts = { components_type_label = \"Kind:\" }", "Kind:"},
+        // Not needed where it would not be shown.
+        {"", "id = 1049\ntexts = { " + every_role.substr(0, every_role.size() - 2) + " }", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.installer) + " / " + c.language.substr(0, 40));
+        DataBlockModel m = loaded(std::string("script = '''\nend\n'''\n[installer]\npages = [\"components\"]\n") +
+                                  c.installer + "\n[[languages]]\n" + c.language + "\n");
+        ASSERT_EQ(m.languages.size(), 1u);
+        const int32_t label = m.languages[0].page_texts[PT_COMPONENTS_TYPE_LABEL];
+        if (c.label) EXPECT_EQ(pool_string(m, label), c.label);
+        else EXPECT_EQ(label, REF_NONE);
+        EXPECT_GE(m.languages[0].page_texts[PT_COMPONENTS_TREE_LABEL], 0);
+    }
+    // With install types, a language without built-in texts must still give it.
+    std::vector<Diagnostic> errors;
+    DataBlockModel m;
+    EXPECT_FALSE(load_description("script = '''\nend\n'''\n[installer]\ninstall_types = [\"Full\"]\n[[languages]]\n"
+                                  "id = 1049\ntexts = { " + every_role.substr(0, every_role.size() - 2) + " }\n",
+                                  "d.toml", "", m, errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text(), "d.toml:6: language 1049 has no built-in texts; its texts lack components_type_label");
 }
 
 }  // namespace
