@@ -553,6 +553,38 @@ static_assert(offsetof(LVITEMW, pszText) == (sizeof(void*) == 8 ? kItem64 : kIte
 static_assert(offsetof(LVITEMW, cchTextMax) == (sizeof(void*) == 8 ? kItem64 : kItem32).maxOffset, "LVITEMW");
 static_assert(sizeof(LVITEMW) <= (sizeof(void*) == 8 ? kItem64 : kItem32).size, "LVITEMW");
 
+// Opens the process of a window for reading and writing its memory, and
+// tells whether it is a 32-bit one. A 32-bit driver cannot reach into a
+// 64-bit process; `what` names the window in the error.
+bool openTargetProcess(HWND window, const std::wstring& command, const std::wstring& what, HANDLE& process,
+                       bool& target32) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                              PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) {
+        err(command + L": cannot open the " + what + L"'s process (error " + std::to_wstring(GetLastError()) + L")");
+        return false;
+    }
+    // A 32-bit process on 64-bit Windows runs under WOW64; where we run
+    // under WOW64 ourselves, Windows is 64-bit and a process that does
+    // not is a 64-bit one.
+    BOOL targetWow = FALSE, selfWow = FALSE;
+    if (!IsWow64Process(process, &targetWow) || !IsWow64Process(GetCurrentProcess(), &selfWow)) {
+        err(command + L": cannot tell the bitness of the " + what + L"'s process (error " +
+            std::to_wstring(GetLastError()) + L")");
+        return false;
+    }
+    const bool self64 = sizeof(void*) == 8;
+    target32 = self64 ? targetWow != FALSE : (targetWow || !selfWow);
+    if (!self64 && !target32) {
+        err(command + L": the " + what + L" belongs to a 64-bit process, which this 32-bit driver cannot read: "
+                      L"use the x86_64 driver");
+        return false;
+    }
+    return true;
+}
+
 class ListViewReader {
 public:
     ListViewReader(const std::wstring& command, HWND list) : command_(command), list_(list) {}
@@ -564,25 +596,8 @@ public:
     ListViewReader& operator=(const ListViewReader&) = delete;
 
     bool open() {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(list_, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                   PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-        if (!process_) return fail(L"cannot open the list view's process (error " + std::to_wstring(GetLastError()) + L")");
-        // A 32-bit process on 64-bit Windows runs under WOW64; where we run
-        // under WOW64 ourselves, Windows is 64-bit and a process that does
-        // not is a 64-bit one.
-        BOOL targetWow = FALSE, selfWow = FALSE;
-        if (!IsWow64Process(process_, &targetWow) || !IsWow64Process(GetCurrentProcess(), &selfWow))
-            return fail(L"cannot tell the bitness of the list view's process (error " +
-                        std::to_wstring(GetLastError()) + L")");
-        const bool self64 = sizeof(void*) == 8;
-        const bool target32 = self64 ? targetWow != FALSE : (targetWow || !selfWow);
-        if (!self64 && !target32)
-            return fail(L"the list view belongs to a 64-bit process, which this 32-bit driver cannot read: "
-                        L"use the x86_64 driver");
-        layout_ = target32 ? kItem32 : kItem64;
-        target32_ = target32;
+        if (!openTargetProcess(list_, command_, L"list view", process_, target32_)) return false;
+        layout_ = target32_ ? kItem32 : kItem64;
         return reserve(1024);
     }
 
