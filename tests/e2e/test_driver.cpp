@@ -1,10 +1,14 @@
 // The driver's commands against a window of known content (qmshow.exe, built
 // for the target under test): list view items, progress bar, control states,
-// the waits for delayed changes, the close box. Each run reads the window of
-// its own target with its own driver, and with the driver of the other target.
+// the waits for delayed changes, the close box; on its components page a tree
+// view with state images, a combo box, a rich-edit control and the folder
+// browser. Each run reads the window of its own target with its own driver,
+// and with the driver of the other target.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -266,6 +270,385 @@ TEST_F(Driver, ListViewOfTheOtherBitness) {
         EXPECT_EQ(bar.code, 0) << bar.report();
         EXPECT_EQ(bar.value("range"), "10 70000");
     }
+}
+
+// ------------------------------------------------------ the components page --
+
+// An item of the tree that qmshow.exe's components page shows, as `tree`
+// prints it (selected aside).
+struct TreeItem {
+    int depth;
+    std::string text;
+    int state;
+    bool bold, children, expanded;
+    int lparam;
+};
+
+std::string long_tree_item() {
+    std::string text = "long:";
+    while (text.size() < 700) text += (char)('a' + text.size() % 26);
+    return text;
+}
+
+const std::vector<TreeItem>& tree_items() {
+    static const std::vector<TreeItem> items = {
+        {0, "Core files", 5, true, false, false, 0}, {0, "Program", 2, false, false, false, 1},
+        {0, "Extras", 3, true, true, true, 2},       {1, "Docs", 2, false, false, false, 3},
+        {1, "Samples", 1, false, false, false, 4},   {1, "More", 1, false, true, false, 5},
+        {2, "Deep item", 1, false, false, false, 6}, {0, "Tools", 1, false, false, false, 9},
+        {0, "Locked", 4, false, false, false, 10},   {0, "No image", 0, false, false, false, 11},
+        {0, "Été 日本", 1, false, false, false, 12}, {0, long_tree_item(), 2, false, false, false, 13},
+    };
+    return items;
+}
+
+std::string tree_line(const TreeItem& item, bool selected) {
+    auto yes = [](bool b) { return b ? std::string("yes") : std::string("no"); };
+    return "depth=" + std::to_string(item.depth) + " state=" + std::to_string(item.state) + " bold=" + yes(item.bold) +
+           " children=" + yes(item.children) + " expanded=" + yes(item.expanded) + " selected=" + yes(selected) +
+           " lparam=" + std::to_string(item.lparam) + " text=" + item.text;
+}
+
+// The field NAME=VALUE of a `tree` line (the text is the rest of the line).
+std::string field(const std::string& line, const std::string& name) {
+    const size_t at = name == "text" ? line.find(" text=") + 1 : line.find(name + "=");
+    if (at == std::string::npos || at == 0) return "";
+    const size_t from = at + name.size() + 1;
+    return name == "text" ? line.substr(from) : line.substr(from, line.find(' ', from) - from);
+}
+
+// The state image of each item of a `tree` run, by text.
+std::map<std::string, int> states(const DriverRun& run) {
+    std::map<std::string, int> found;
+    for (const std::string& line : run.values("treeitem")) found[field(line, "text")] = std::stoi(field(line, "state"));
+    return found;
+}
+
+// The items whose state image differs from `want`, "" when none does.
+std::string differences(const std::map<std::string, int>& want, const std::map<std::string, int>& got) {
+    std::string found;
+    for (const auto& item : want) {
+        auto it = got.find(item.first);
+        if (it == got.end()) {
+            found += "\n  " + item.first.substr(0, 40) + ": missing";
+        } else if (it->second != item.second) {
+            found += "\n  " + item.first.substr(0, 40) + ": " + std::to_string(it->second) + ", not " +
+                     std::to_string(item.second);
+        }
+    }
+    if (got.size() != want.size()) found += "\n  " + std::to_string(got.size()) + " items";
+    return found;
+}
+
+std::string selected_item(const DriverRun& run) {
+    for (const std::string& line : run.values("treeitem"))
+        if (field(line, "selected") == "yes") return field(line, "text");
+    return "";
+}
+
+std::map<std::string, int> initial_states() {
+    std::map<std::string, int> found;
+    for (const TreeItem& item : tree_items()) found[item.text] = item.state;
+    return found;
+}
+
+// The text of the rich-edit control 1000, as qmshow.exe fills it.
+std::string rich_text() {
+    std::string text;
+    for (int i = 1; i <= 1500; ++i) {
+        char line[80];
+        snprintf(line, sizeof line, "%05d résumé of the terms, line after line after line.\r\n", i);
+        text += line;
+    }
+    return text + "end";
+}
+
+// A qmshow window showing the components page, once it answers: filling
+// the rich-edit control and drawing it for the first time can take some
+// seconds on a busy machine.
+struct Components : Shown {
+    explicit Components(const std::string& name) : Shown("components " + name, {"components"}) {
+        DriverRun ready = drive(with({"waittext", "--id", "10", "--timeout", "30000", "Working"}));
+        EXPECT_EQ(ready.code, 0) << ready.report();
+    }
+};
+
+const std::vector<std::string> kTree = {"tree", "--id", "1032"};
+
+// Commands joined into one sequence.
+std::vector<std::string> seq(std::initializer_list<std::vector<std::string>> commands) {
+    std::vector<std::string> all;
+    for (const auto& c : commands) {
+        if (!all.empty()) all.push_back(":");
+        all.insert(all.end(), c.begin(), c.end());
+    }
+    return all;
+}
+
+TEST(DriverComponents, ReadsTreeComboAndRichText) {
+    Components shown("read");
+    DriverRun run = drive(shown.with(seq({kTree, {"combo", "--id", "1017"}, {"richtext", "--id", "1000"},
+                                          {"text", "--id", "1021"}})));
+    ASSERT_EQ(run.code, 0) << run.report();
+    std::vector<std::string> want;
+    for (const TreeItem& item : tree_items()) want.push_back(tree_line(item, item.text == "Program"));
+    EXPECT_EQ(run.values("count"), (std::vector<std::string>{std::to_string(want.size()), "4"}));
+    EXPECT_EQ(run.values("treeitem"), want) << run.report();
+    EXPECT_EQ(run.values("entry"), (std::vector<std::string>{"Full", "Minimal", "Custom", "Été"}));
+    EXPECT_EQ(run.value("selected"), "0");
+    // More than 64 KiB, whole: its length in characters, and every byte.
+    const std::string text = rich_text();
+    const size_t characters = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    ASSERT_GT(characters, 65536u);
+    EXPECT_EQ(run.value("length"), std::to_string(characters));
+    const std::vector<std::string> texts = run.values("text");
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].size(), text.size());
+    EXPECT_TRUE(texts[0] == text) << "the rich text differs; it ends with "
+                                  << texts[0].substr(texts[0].size() - std::min<size_t>(texts[0].size(), 80));
+    // Reading notified nobody.
+    EXPECT_EQ(texts[1], "");
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// treeclick puts the cursor where it clicks: the page hit-tests the position
+// that the message queue gives (as the installer's components page does), and
+// reports the part it found in static 1041. A click on a check image toggles
+// 1 and 2 (3 becomes 2), read-only images stay. Items out of view are
+// scrolled into it first.
+TEST(DriverComponents, TreeClicksHitThePartTheyName) {
+    Components shown("clicks");
+    const struct {
+        std::vector<std::string> args;  // after treeclick --id 1032
+        std::string seen;               // static 1041 afterwards
+        int image;                      // the item's state image afterwards
+    } cases[] = {
+        {{"Tools"}, "click: state Tools", 2},
+        {{"Tools"}, "click: state Tools", 1},
+        {{"--part", "check", "Docs"}, "click: state Docs", 1},  // one level down
+        {{"Extras"}, "click: state Extras", 2},                   // partly checked
+        {{"Locked"}, "click: state Locked", 4},                   // read-only
+        {{"Été 日本"}, "click: state Été 日本", 2},               // below the visible part
+        {{"Core files"}, "click: state Core files", 5},           // above it, then
+        {{"--part", "label", "Samples"}, "click: label Samples", 1},
+        {{"--part", "label", "No image"}, "click: label No image", 0},
+    };
+    std::map<std::string, int> want = initial_states();
+    for (const auto& c : cases) {
+        const std::string item = c.args.back();
+        const bool label = c.args.size() == 3 && c.args[1] == "label";
+        std::vector<std::string> click = {"treeclick", "--id", "1032"};
+        click.insert(click.end(), c.args.begin(), c.args.end());
+        DriverRun run = drive(shown.with(seq({click, {"text", "--id", "1041"}, kTree})));
+        ASSERT_EQ(run.code, 0) << item << "\n" << run.report();
+        EXPECT_EQ(run.value("treeclick").rfind(std::string("part=") + (label ? "label" : "check") + " x=", 0), 0u)
+            << run.report();
+        EXPECT_EQ(field(run.value("treeclick"), "text"), item);
+        EXPECT_EQ(run.value("text"), c.seen) << run.report();
+        want[item] = c.image;
+        EXPECT_EQ(differences(want, states(run)), "") << item << "\n" << run.report();
+        // A click on the label selects the item, as in any tree.
+        if (label) {
+            EXPECT_EQ(selected_item(run), item);
+        }
+    }
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// The space key reaches the tree's window procedure through the program's
+// message loop (the page's tree takes it there and toggles the selected
+// item); treeselect selects as a click would and the owner hears of it;
+// treehover moves the mouse onto a label, the cursor with it.
+TEST(DriverComponents, SelectsHoversAndPressesSpaceInTheTree) {
+    Components shown("keys");
+    const struct {
+        std::vector<std::string> commands;
+        int static_id;
+        std::string seen;
+        std::string item;  // its image is `image` afterwards
+        int image;
+    } cases[] = {
+        {{"treeselect", "--id", "1032", "Samples"}, 1043, "selected: Samples", "Samples", 1},
+        {{"key", "--id", "1032", "32"}, 1043, "selected: Samples", "Samples", 2},
+        {{"key", "--id", "1032", "32"}, 1043, "selected: Samples", "Samples", 1},
+        {{"treeselect", "--id", "1032", "Extras"}, 1043, "selected: Extras", "Extras", 3},
+        {{"key", "--id", "1032", "32"}, 1043, "selected: Extras", "Extras", 2},
+        {{"treehover", "--id", "1032", "Docs"}, 1042, "hover: Docs", "Docs", 2},
+        // A label wider than the tree: the point stays inside the tree.
+        {{"treehover", "--id", "1032", long_tree_item()}, 1042, "hover: " + long_tree_item(), long_tree_item(), 2},
+        {{"treehover", "--id", "1032", "Program"}, 1042, "hover: Program", "Program", 2},
+    };
+    std::map<std::string, int> want = initial_states();
+    std::string selected = "Program";
+    for (const auto& c : cases) {
+        DriverRun run = drive(shown.with(seq({c.commands, {"text", "--id", std::to_string(c.static_id)}, kTree})));
+        ASSERT_EQ(run.code, 0) << c.commands[0] << " " << c.commands.back() << "\n" << run.report();
+        EXPECT_EQ(run.value("text"), c.seen) << run.report();
+        want[c.item] = c.image;
+        if (c.commands[0] == "treeselect") selected = c.item;
+        EXPECT_EQ(differences(want, states(run)), "") << run.report();
+        EXPECT_EQ(selected_item(run), selected) << run.report();
+    }
+    DriverRun said = drive(shown.with({"treeselect", "--id", "1032", "Tools"}));
+    EXPECT_EQ(said.value("treeselect"), "Tools") << said.report();
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// choose tells the owner (CBN_SELCHANGE) once per choice, as the drop-down
+// list does, even for the entry already chosen; the page counts them.
+TEST(DriverComponents, ChoosesComboEntries) {
+    Components shown("combo");
+    const struct {
+        std::vector<std::string> how;  // after choose --id 1017
+        std::string chosen, seen;
+    } cases[] = {
+        {{"Custom"}, "2 Custom", "selchange 1: 2 Custom"},
+        {{"--index", "3"}, "3 Été", "selchange 2: 3 Été"},
+        {{"Été"}, "3 Été", "selchange 3: 3 Été"},
+        {{"--index", "0"}, "0 Full", "selchange 4: 0 Full"},
+        {{"Minimal"}, "1 Minimal", "selchange 5: 1 Minimal"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> choose = {"choose", "--id", "1017"};
+        choose.insert(choose.end(), c.how.begin(), c.how.end());
+        DriverRun run = drive(shown.with(seq({choose, {"text", "--id", "1021"}, {"combo", "--id", "1017"}})));
+        ASSERT_EQ(run.code, 0) << run.report();
+        EXPECT_EQ(run.value("chosen"), c.chosen);
+        EXPECT_EQ(run.value("text"), c.seen);
+        EXPECT_EQ(run.value("selected"), c.chosen.substr(0, 1));
+    }
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// Each refusal stops the sequence with exit 1 (2 for a usage error) and
+// says why, and leaves the page as it was.
+TEST(DriverComponents, RefusesWhatTheTreeOrComboCannotDo) {
+    Components shown("refusals");
+    const struct {
+        std::vector<std::string> commands;
+        int code;
+        std::string error;
+    } cases[] = {
+        {{"treeclick", "--id", "1032", "Deep item"}, 1,
+         "treeclick: item \"Deep item\" is inside the collapsed item \"More\""},
+        {{"treeselect", "--id", "1032", "Deep item"}, 1,
+         "treeselect: item \"Deep item\" is inside the collapsed item \"More\""},
+        {{"treehover", "--id", "1032", "Nothing"}, 1, "treehover: no item \"Nothing\" in tree view 1032 (items: \"Core"},
+        {{"treeclick", "--id", "1032", "No image"}, 1,
+         "treeclick: item \"No image\" shows no state image that a click could hit"},
+        {{"tree", "--id", "1017"}, 1, "tree: control 1017 is a ComboBox, not a tree view"},
+        {{"treeclick", "--id", "1000", "Tools"}, 1, "treeclick: control 1000 is a RICHEDIT, not a tree view"},
+        {{"combo", "--id", "1032"}, 1, "combo: control 1032 is a SysTreeView32, not a combo box"},
+        {{"choose", "--id", "1017", "full"}, 1,
+         "choose: no entry \"full\" in combo box 1017 (entries: \"Full\", \"Minimal\", \"Custom\", \"Été\")"},
+        {{"choose", "--id", "1017", "--index", "4"}, 1, "choose: combo box 1017 has 4 entries, no entry 4"},
+        {{"richtext", "--id", "1019"}, 1, "richtext: control 1019 is a Edit, not a rich-edit control"},
+        {{"browse-cancel", "--timeout", "300"}, 1, "browse-cancel: no folder browser of window 0x"},
+        {{"treeclick", "--id", "1032", "--part", "icon", "Tools"}, 2, "treeclick: --part is check or label, not \"icon\""},
+        {{"choose", "--id", "1017", "--index", "1", "Full"}, 2, "choose: usage is choose --id N (TEXT | --index K)"},
+        {{"treeselect", "--id", "1032"}, 2, "treeselect: usage is treeselect --id N TEXT"},
+    };
+    for (const auto& c : cases) {
+        DriverRun run = drive(shown.with(c.commands));
+        EXPECT_EQ(run.code, c.code) << c.error << "\n" << run.report();
+        EXPECT_NE(run.errors.find("error: " + c.error), std::string::npos) << run.report();
+    }
+    DriverRun after = drive(shown.with(seq({kTree, {"text", "--id", "1021"}, {"text", "--id", "1041"}})));
+    ASSERT_EQ(after.code, 0) << after.report();
+    EXPECT_EQ(differences(initial_states(), states(after)), "");
+    EXPECT_EQ(selected_item(after), "Program");
+    EXPECT_EQ(after.values("text"), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// The page's Browse button opens the shell's folder browser; the driver
+// reads it, chooses a folder in it or cancels it, and the page shows the
+// result in edit 1019.
+TEST(DriverComponents, ChoosesOrCancelsInTheFolderBrowser) {
+    // The browser lists what exists when it opens; every run makes the
+    // folders anew.
+    const std::string base = std::string("C:\\QmDriver ") + stub_target();
+    std::filesystem::remove_all(drive_c_path(base));
+    std::filesystem::create_directories(drive_c_path(base + "\\Été"));
+    std::filesystem::create_directories(drive_c_path(base + "\\Other"));
+    Components shown("browser");
+    // The driver writes a path's backslashes doubled.
+    auto escaped = [](std::string path) {
+        for (size_t at = 0; (at = path.find('\\', at)) != std::string::npos; at += 2) path.insert(at, 1, '\\');
+        return path;
+    };
+    const struct {
+        bool open;  // press Browse first; else the browser is still open
+        std::vector<std::string> act;
+        std::vector<std::string> selected;  // browser-selected lines
+        std::string result;                 // edit 1019 afterwards; "" for a refusal
+    } cases[] = {
+        // Cancel first: the i686 Wine's browser does not select anything
+        // below a folder that no browser has listed before (here the new
+        // one; a browser opened later does), the x86_64 one does.
+        {true, {"browse-cancel"}, {"windows"}, "(cancelled)"},
+        {true, {"browse-choose", base + "\\Été"}, {"windows", "Été"}, base + "\\Été"},
+        {true, {"browse-choose", base + "\\Other\\"}, {"windows", "Other"}, base + "\\Other"},
+        // Not there: the browser stays open and shows what it had.
+        {true, {"browse-choose", base + "\\Missing"}, {"windows", "windows"}, ""},
+        {false, {"browse-cancel"}, {"windows"}, "(cancelled)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> commands = c.open ? shown.with({"press", "--id", "1001", ":"}) : shown.select();
+        commands.insert(commands.end(), c.act.begin(), c.act.end());
+        DriverRun run = drive(commands);
+        EXPECT_EQ(run.value("browser-text"), "Choose the destination folder") << run.report();
+        EXPECT_EQ(run.values("browser-selected"), c.selected) << run.report();
+        if (c.result.empty()) {
+            EXPECT_EQ(run.code, 1) << run.report();
+            EXPECT_NE(run.errors.find("error: browse-choose: the folder browser did not select \"" +
+                                      escaped(c.act[1]) + "\" (it shows \"windows\")"),
+                      std::string::npos)
+                << run.report();
+            EXPECT_TRUE(run.values("browse").empty()) << run.report();
+            continue;
+        }
+        ASSERT_EQ(run.code, 0) << run.report();
+        EXPECT_EQ(run.value("browse"), c.act[0] == "browse-cancel" ? "cancelled" : "chose " + c.act[1]);
+        DriverRun page = drive(shown.with({"waittext", "--id", "1019", "--timeout", "5000", c.result}));
+        EXPECT_EQ(page.code, 0) << page.report();
+    }
+    EXPECT_EQ(shown.close(), 4);
+}
+
+// The tree lives in its program's memory, laid out for that program's
+// bitness: the x86_64 driver reads and clicks an i686 program's tree; the
+// i686 driver refuses an x86_64 program's, naming the driver to use.
+TEST(DriverComponents, TreeOfTheOtherBitness) {
+    const std::string other = kI686 ? "x86_64" : "i686";
+    const std::string driver = driver_path(other);
+    if (driver == driver_path(stub_target())) GTEST_SKIP() << "no driver built for " << other;
+    DriverRun probe = drive_with(driver, {"--help"});
+    if (probe.code != 0) GTEST_SKIP() << "the " << other << " driver does not run here\n" << probe.report();
+
+    Components shown("other bitness");
+    DriverRun run = drive_with(driver, shown.with(seq({{"treeclick", "--id", "1032", "Tools"}, kTree})));
+    if (kI686) {
+        ASSERT_EQ(run.code, 0) << run.report();
+        std::map<std::string, int> want = initial_states();
+        want["Tools"] = 2;
+        EXPECT_EQ(differences(want, states(run)), "") << run.report();
+        EXPECT_EQ(run.values("treeitem").size(), tree_items().size());
+        EXPECT_EQ(field(run.values("treeitem").back(), "text"), long_tree_item());
+    } else {
+        EXPECT_EQ(run.code, 1) << run.report();
+        EXPECT_NE(run.errors.find("error: treeclick: the tree view belongs to a 64-bit process, which this 32-bit "
+                                  "driver cannot read: use the x86_64 driver"),
+                  std::string::npos)
+            << run.report();
+        DriverRun tree = drive_with(driver, shown.with(kTree));
+        EXPECT_EQ(tree.code, 1) << tree.report();
+        EXPECT_TRUE(tree.values("treeitem").empty()) << tree.report();
+        // The combo box needs no memory of the other process.
+        DriverRun combo = drive_with(driver, shown.with({"choose", "--id", "1017", "Custom"}));
+        EXPECT_EQ(combo.value("chosen"), "2 Custom") << combo.report();
+    }
+    EXPECT_EQ(shown.close(), 4);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #endif
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -239,7 +240,9 @@ std::wstring windowLine(HWND h, bool withState) {
 
 enum class Op { Wait, Absent, Dump, MsgBox, Text, Title, Press, Type, Check,
                 Uncheck, Close, Gone, Sleep, Screenshot, Items, Progress, State,
-                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle, Click, Selection, Key };
+                CloseBox, Visible, Hidden, Enabled, WaitText, WaitTitle, Click, Selection, Key,
+                Tree, TreeClick, TreeSelect, TreeHover, Combo, Choose, RichText, BrowseChoose,
+                BrowseCancel };
 
 struct Step {
     Op op;
@@ -257,6 +260,8 @@ struct Step {
     bool hasId = false;
     std::wstring arg;         // press/type/waittext/waittitle TEXT, screenshot PATH
     int x = 0, y = 0;         // click; x is key's virtual-key code
+    bool onLabel = false;     // treeclick --part label
+    int index = -1;           // choose --index K
 };
 
 const wchar_t kUsage[] =
@@ -287,7 +292,33 @@ const wchar_t kUsage[] =
     L"                    coordinates X Y of the control\n"
     L"  selection --id N  an edit control's selection: START END (EM_GETSEL)\n"
     L"  key --id N VK     posts a key press and release (virtual-key code VK)\n"
-    L"                    to the control, through its program's message loop\n"
+    L"                    to the control, through its program's message loop;\n"
+    L"                    on a tree view it returns once the tree has handled it\n"
+    L"  tree --id N       a tree view's items in display order (depth first,\n"
+    L"                    collapsed ones too): count, then per item depth,\n"
+    L"                    state image index (0 none), bold, children (the item\n"
+    L"                    says it has some), expanded, selected, lparam, text\n"
+    L"  treeclick --id N [--part check|label] TEXT\n"
+    L"                    a user's left click on the state (check) image, or\n"
+    L"                    the label, of the first item showing TEXT: the cursor\n"
+    L"                    goes there, then a mouse move, press and release are\n"
+    L"                    posted at that point; returns once the tree has\n"
+    L"                    handled them. Fails unless the tree's own hit-test\n"
+    L"                    finds that part of that item there\n"
+    L"  treehover --id N TEXT   the mouse moves onto the item's label (cursor\n"
+    L"                    and a posted mouse move), as treeclick\n"
+    L"  treeselect --id N TEXT  selects the item (TVM_SELECTITEM TVGN_CARET):\n"
+    L"                    the tree tells its owner, as after a user's click\n"
+    L"  combo --id N      a combo box's entries: count, entry per entry in order,\n"
+    L"                    selected (-1: none)\n"
+    L"  choose --id N (TEXT | --index K)   selects the first entry showing TEXT,\n"
+    L"                    or entry K, and sends CBN_SELCHANGE to the owner as the\n"
+    L"                    drop-down list does when a user picks an entry\n"
+    L"  richtext --id N   a rich-edit control's whole text: length, text\n"
+    L"  browse-choose [--timeout MS] PATH | browse-cancel [--timeout MS]\n"
+    L"                    waits for the folder browser that the window opened,\n"
+    L"                    prints what it shows, then chooses PATH in it and\n"
+    L"                    presses OK, or presses Cancel; returns once it closed\n"
     L"  gone [--timeout MS]\n"
     L"  sleep MS\n"
     L"  screenshot PATH.bmp\n"
@@ -351,6 +382,10 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         {L"closebox", Op::CloseBox}, {L"visible", Op::Visible}, {L"hidden", Op::Hidden},
         {L"enabled", Op::Enabled}, {L"waittext", Op::WaitText}, {L"waittitle", Op::WaitTitle},
         {L"click", Op::Click}, {L"selection", Op::Selection}, {L"key", Op::Key},
+        {L"tree", Op::Tree}, {L"treeclick", Op::TreeClick}, {L"treeselect", Op::TreeSelect},
+        {L"treehover", Op::TreeHover}, {L"combo", Op::Combo}, {L"choose", Op::Choose},
+        {L"richtext", Op::RichText}, {L"browse-choose", Op::BrowseChoose},
+        {L"browse-cancel", Op::BrowseCancel},
     };
     s.name = a[0];
     bool known = false;
@@ -364,9 +399,12 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
     const bool idOpt = s.op == Op::Text || s.op == Op::Press || s.op == Op::Type ||
                        s.op == Op::Check || s.op == Op::Uncheck || s.op == Op::Items ||
                        s.op == Op::Progress || s.op == Op::State || s.op == Op::Click || s.op == Op::Key ||
-                       s.op == Op::Selection || controlWait;
+                       s.op == Op::Selection || controlWait || s.op == Op::Tree || s.op == Op::TreeClick ||
+                       s.op == Op::TreeSelect || s.op == Op::TreeHover || s.op == Op::Combo ||
+                       s.op == Op::Choose || s.op == Op::RichText;
     const bool timeoutOpt = s.op == Op::Wait || s.op == Op::Gone || controlWait ||
-                            s.op == Op::WaitTitle;
+                            s.op == Op::WaitTitle || s.op == Op::BrowseChoose || s.op == Op::BrowseCancel;
+    bool hasPart = false, hasIndex = false;
     std::vector<std::wstring> pos;
     bool optsDone = false;
     for (size_t i = 1; i < a.size(); ++i) {
@@ -379,10 +417,27 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         bool isMatch = matchOpts && (o == L"--title" || o == L"--title-prefix" || o == L"--class" || o == L"--exe");
         bool isMs = (timeoutOpt && o == L"--timeout") || (s.op == Op::Absent && o == L"--for");
         bool isId = idOpt && o == L"--id";
-        if (!isMatch && !isMs && !isId)
+        bool isPart = s.op == Op::TreeClick && o == L"--part";
+        bool isIndex = s.op == Op::Choose && o == L"--index";
+        if (!isMatch && !isMs && !isId && !isPart && !isIndex)
             return s.name + L": unknown option " + quoted(o);
         if (i + 1 >= a.size()) return s.name + L": " + o + L" needs a value";
         const std::wstring& v = a[++i];
+        if (isPart) {
+            if (hasPart) return s.name + L": --part given twice";
+            if (v != L"check" && v != L"label") return s.name + L": --part is check or label, not " + quoted(v);
+            s.onLabel = v == L"label";
+            hasPart = true;
+            continue;
+        }
+        if (isIndex) {
+            long long k;
+            if (hasIndex) return s.name + L": --index given twice";
+            if (!parseNumber(v, 0, 0x7fffffff, k)) return s.name + L": bad index " + quoted(v);
+            s.index = (int)k;
+            hasIndex = true;
+            continue;
+        }
         if (o == L"--class") {
             if (s.hasCls) return s.name + L": --class given twice";
             s.cls = v;
@@ -417,6 +472,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         break;
     case Op::Text: case Op::Check: case Op::Uncheck: case Op::Items: case Op::Progress:
     case Op::State: case Op::Visible: case Op::Hidden: case Op::Enabled: case Op::Selection:
+    case Op::Tree: case Op::Combo: case Op::RichText:
         if (!s.hasId) return s.name + L": --id N is required";
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
         break;
@@ -452,6 +508,21 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (!positional(1)) return s.name + L": usage is waittitle TEXT";
         s.arg = pos[0];
         break;
+    case Op::TreeClick: case Op::TreeSelect: case Op::TreeHover:
+        if (!s.hasId || !positional(1))
+            return s.name + L": usage is " + s.name + (s.op == Op::TreeClick ? L" --id N [--part check|label] TEXT"
+                                                                              : L" --id N TEXT");
+        s.arg = pos[0];
+        break;
+    case Op::Choose:
+        if (!s.hasId || hasIndex == !positional(0) || pos.size() > 1)
+            return s.name + L": usage is choose --id N (TEXT | --index K)";
+        if (!hasIndex) s.arg = pos[0];
+        break;
+    case Op::BrowseChoose:
+        if (!positional(1) || pos[0].empty()) return s.name + L": usage is browse-choose [--timeout MS] PATH";
+        s.arg = pos[0];
+        break;
     case Op::Sleep:
         if (!positional(1) || !parseMs(pos[0], s.ms)) return s.name + L": usage is sleep MS";
         break;
@@ -459,7 +530,7 @@ std::wstring parseStep(const std::vector<std::wstring>& a, Step& s) {
         if (!positional(1) || pos[0].empty()) return s.name + L": usage is screenshot PATH";
         s.arg = pos[0];
         break;
-    default:  // dump, msgbox, title, close, closebox, gone
+    default:  // dump, msgbox, title, close, closebox, gone, browse-cancel
         if (!positional(0)) return s.name + L": unexpected argument " + quoted(pos[0]);
     }
     return std::wstring();
@@ -553,6 +624,38 @@ static_assert(offsetof(LVITEMW, pszText) == (sizeof(void*) == 8 ? kItem64 : kIte
 static_assert(offsetof(LVITEMW, cchTextMax) == (sizeof(void*) == 8 ? kItem64 : kItem32).maxOffset, "LVITEMW");
 static_assert(sizeof(LVITEMW) <= (sizeof(void*) == 8 ? kItem64 : kItem32).size, "LVITEMW");
 
+// Opens the process of a window for reading and writing its memory, and
+// tells whether it is a 32-bit one. A 32-bit driver cannot reach into a
+// 64-bit process; `what` names the window in the error.
+bool openTargetProcess(HWND window, const std::wstring& command, const std::wstring& what, HANDLE& process,
+                       bool& target32) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                              PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) {
+        err(command + L": cannot open the " + what + L"'s process (error " + std::to_wstring(GetLastError()) + L")");
+        return false;
+    }
+    // A 32-bit process on 64-bit Windows runs under WOW64; where we run
+    // under WOW64 ourselves, Windows is 64-bit and a process that does
+    // not is a 64-bit one.
+    BOOL targetWow = FALSE, selfWow = FALSE;
+    if (!IsWow64Process(process, &targetWow) || !IsWow64Process(GetCurrentProcess(), &selfWow)) {
+        err(command + L": cannot tell the bitness of the " + what + L"'s process (error " +
+            std::to_wstring(GetLastError()) + L")");
+        return false;
+    }
+    const bool self64 = sizeof(void*) == 8;
+    target32 = self64 ? targetWow != FALSE : (targetWow || !selfWow);
+    if (!self64 && !target32) {
+        err(command + L": the " + what + L" belongs to a 64-bit process, which this 32-bit driver cannot read: "
+                      L"use the x86_64 driver");
+        return false;
+    }
+    return true;
+}
+
 class ListViewReader {
 public:
     ListViewReader(const std::wstring& command, HWND list) : command_(command), list_(list) {}
@@ -564,25 +667,8 @@ public:
     ListViewReader& operator=(const ListViewReader&) = delete;
 
     bool open() {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(list_, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
-                                   PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-        if (!process_) return fail(L"cannot open the list view's process (error " + std::to_wstring(GetLastError()) + L")");
-        // A 32-bit process on 64-bit Windows runs under WOW64; where we run
-        // under WOW64 ourselves, Windows is 64-bit and a process that does
-        // not is a 64-bit one.
-        BOOL targetWow = FALSE, selfWow = FALSE;
-        if (!IsWow64Process(process_, &targetWow) || !IsWow64Process(GetCurrentProcess(), &selfWow))
-            return fail(L"cannot tell the bitness of the list view's process (error " +
-                        std::to_wstring(GetLastError()) + L")");
-        const bool self64 = sizeof(void*) == 8;
-        const bool target32 = self64 ? targetWow != FALSE : (targetWow || !selfWow);
-        if (!self64 && !target32)
-            return fail(L"the list view belongs to a 64-bit process, which this 32-bit driver cannot read: "
-                        L"use the x86_64 driver");
-        layout_ = target32 ? kItem32 : kItem64;
-        target32_ = target32;
+        if (!openTargetProcess(list_, command_, L"list view", process_, target32_)) return false;
+        layout_ = target32_ ? kItem32 : kItem64;
         return reserve(1024);
     }
 
@@ -666,6 +752,319 @@ private:
     size_t capacity_ = 0;  // characters
     ItemLayout layout_ = kItem64;
     bool target32_ = false;
+};
+
+// ----------------------------------------------- another process's memory --
+
+// A block of memory in a control's process, for the messages whose
+// parameter points to a structure that the control reads or fills in its own
+// process (the system copies no such structure between processes, neither
+// Windows nor Wine). Freed when the object goes.
+class RemoteBlock {
+public:
+    RemoteBlock(const std::wstring& command, HWND window, const std::wstring& what)
+        : command_(command), window_(window), what_(what) {}
+    ~RemoteBlock() {
+        release();
+        if (process_) CloseHandle(process_);
+    }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+    bool open() { return openTargetProcess(window_, command_, what_, process_, target32_); }
+    bool target32() const { return target32_; }
+    size_t pointerSize() const { return target32_ ? 4 : 8; }
+    size_t size() const { return size_; }
+
+    // At least `bytes` of zeroed memory (the old content is lost).
+    bool reserve(size_t bytes) {
+        if (memory_ && bytes <= size_) return fill(0, size_);
+        release();
+        memory_ = VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!memory_)
+            return fail(L"cannot allocate memory in the " + what_ + L"'s process (error " +
+                        std::to_wstring(GetLastError()) + L")");
+        size_ = bytes;
+        // A 32-bit process sees only the low 4 GiB; its pointers must fit.
+        if (target32_ && address(bytes) > 0x100000000ull)
+            return fail(L"the memory given in the " + what_ + L"'s 32-bit process lies beyond its reach");
+        return true;
+    }
+    // The address, in the other process, of byte `at` of the block.
+    uint64_t address(size_t at) const { return (uint64_t)(uintptr_t)memory_ + at; }
+    LPARAM param(size_t at = 0) const { return (LPARAM)(uintptr_t)address(at); }
+
+    bool write(size_t at, const void* data, size_t n) {
+        if (at + n > size_ || !WriteProcessMemory(process_, (BYTE*)memory_ + at, data, n, nullptr))
+            return fail(L"cannot write into the " + what_ + L"'s process (error " + std::to_wstring(GetLastError()) +
+                        L")");
+        return true;
+    }
+    bool read(size_t at, void* data, size_t n) {
+        if (at + n > size_ || !ReadProcessMemory(process_, (const BYTE*)memory_ + at, data, n, nullptr))
+            return fail(L"cannot read the " + what_ + L"'s process (error " + std::to_wstring(GetLastError()) + L")");
+        return true;
+    }
+    // A zero-terminated text anywhere in the process, at most `most`
+    // characters; read a page at a time, so that a text that ends just
+    // before unreadable memory is still read.
+    bool readText(uint64_t where, size_t most, std::wstring& text) {
+        text.clear();
+        while (text.size() < most) {
+            const uint64_t pageLeft = 4096 - (where & 4095);
+            size_t n = std::min((size_t)(pageLeft / sizeof(wchar_t)), most - text.size());
+            if (n == 0) n = 1;  // a character across a page boundary
+            std::vector<wchar_t> chars(n, 0);
+            if (!ReadProcessMemory(process_, (LPCVOID)(uintptr_t)where, chars.data(), n * sizeof(wchar_t), nullptr))
+                return fail(L"cannot read a text in the " + what_ + L"'s process (error " +
+                            std::to_wstring(GetLastError()) + L")");
+            for (size_t i = 0; i < n; ++i) {
+                if (!chars[i]) return true;
+                text += chars[i];
+            }
+            where += n * sizeof(wchar_t);
+        }
+        return true;
+    }
+
+    static void put(std::vector<BYTE>& b, size_t at, uint64_t v, size_t size) {
+        for (size_t i = 0; i < size; ++i) b[at + i] = (BYTE)(v >> (8 * i));
+    }
+    static uint64_t get(const std::vector<BYTE>& b, size_t at, size_t size) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < size; ++i) v |= (uint64_t)b[at + i] << (8 * i);
+        return v;
+    }
+
+    bool fail(const std::wstring& why) {
+        err(command_ + L": " + why);
+        return false;
+    }
+
+private:
+    bool fill(size_t at, size_t n) {
+        std::vector<BYTE> zeros(n, 0);
+        return write(at, zeros.data(), n);
+    }
+    void release() {
+        if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        memory_ = nullptr;
+        size_ = 0;
+    }
+
+    std::wstring command_;
+    HWND window_;
+    std::wstring what_;
+    HANDLE process_ = nullptr;
+    bool target32_ = false;
+    void* memory_ = nullptr;
+    size_t size_ = 0;
+};
+
+// ------------------------------------------------ another process's tree view --
+
+// TVITEMW and TVHITTESTINFO as a program of each bitness lays them out.
+struct TreeLayout {
+    size_t pointerSize;
+    size_t item;       // TVITEMW: its size and the offsets of its fields
+    size_t hItem, state, stateMask, pszText, cchTextMax, cChildren, lParam;
+    size_t hitSize, hitFlags, hitItem;  // TVHITTESTINFO
+};
+constexpr TreeLayout kTree32{4, 40, 4, 8, 12, 16, 20, 32, 36, 16, 8, 12};
+constexpr TreeLayout kTree64{8, 56, 8, 16, 20, 24, 32, 44, 48, 24, 8, 16};
+constexpr const TreeLayout& kTreeOwn = sizeof(void*) == 8 ? kTree64 : kTree32;
+static_assert(sizeof(TVITEMW) == kTreeOwn.item, "TVITEMW");
+static_assert(offsetof(TVITEMW, hItem) == kTreeOwn.hItem, "TVITEMW");
+static_assert(offsetof(TVITEMW, state) == kTreeOwn.state, "TVITEMW");
+static_assert(offsetof(TVITEMW, stateMask) == kTreeOwn.stateMask, "TVITEMW");
+static_assert(offsetof(TVITEMW, pszText) == kTreeOwn.pszText, "TVITEMW");
+static_assert(offsetof(TVITEMW, cchTextMax) == kTreeOwn.cchTextMax, "TVITEMW");
+static_assert(offsetof(TVITEMW, cChildren) == kTreeOwn.cChildren, "TVITEMW");
+static_assert(offsetof(TVITEMW, lParam) == kTreeOwn.lParam, "TVITEMW");
+static_assert(sizeof(TVHITTESTINFO) == kTreeOwn.hitSize, "TVHITTESTINFO");
+static_assert(offsetof(TVHITTESTINFO, flags) == kTreeOwn.hitFlags, "TVHITTESTINFO");
+static_assert(offsetof(TVHITTESTINFO, hItem) == kTreeOwn.hitItem, "TVHITTESTINFO");
+
+// An item as the tree shows it.
+struct TreeNode {
+    uint64_t handle = 0;
+    int depth = 0;
+    std::wstring text;
+    int image = 0;  // the state image index
+    bool bold = false, children = false, expanded = false, selected = false;
+    long long value = 0;  // lParam
+    bool shown = true;    // every ancestor is expanded
+};
+
+// Longest item text read; a tree's texts are short, but a longer one comes
+// back whole up to this.
+const size_t kMaxItemText = 1u << 16;
+
+class TreeReader {
+public:
+    TreeReader(const std::wstring& command, HWND tree) : tree_(tree), block_(command, tree, L"tree view") {}
+
+    bool open() {
+        if (!block_.open()) return false;
+        layout_ = block_.target32() ? kTree32 : kTree64;
+        return reserveText(256);
+    }
+    bool fail(const std::wstring& why) { return block_.fail(why); }
+    RemoteBlock& block() { return block_; }
+
+    // A handle as the tree gave it: a 32-bit process's handles have 32 bits.
+    uint64_t handle(DWORD_PTR r) const { return layout_.pointerSize == 4 ? (uint64_t)(uint32_t)r : (uint64_t)r; }
+
+    bool next(UINT how, uint64_t from, uint64_t& item) {
+        DWORD_PTR r = 0;
+        if (!sendTimeout(tree_, TVM_GETNEXTITEM, how, (LPARAM)(uintptr_t)from, &r))
+            return fail(L"the tree view did not answer TVM_GETNEXTITEM in time");
+        item = handle(r);
+        return true;
+    }
+
+    bool count(int& n) {
+        DWORD_PTR r = 0;
+        if (!sendTimeout(tree_, TVM_GETCOUNT, 0, 0, &r)) return fail(L"the tree view did not answer TVM_GETCOUNT in time");
+        n = (int)(INT_PTR)r;
+        return n >= 0 || fail(L"the tree view gave a negative item count");
+    }
+
+    // Every item in display order (depth first), the same before and after
+    // (a tree may change while it is read: read again, a few times).
+    bool all(std::vector<TreeNode>& nodes) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            int before = 0, after = 0;
+            if (!count(before) || !walk(nodes, (size_t)before + 1) || !count(after)) return false;
+            if (after == before && nodes.size() == (size_t)before) return true;
+        }
+        return fail(L"the tree view kept changing while it was read");
+    }
+
+    // Fills the node's fields from the tree.
+    bool item(TreeNode& node) {
+        for (;;) {
+            const size_t textAt = layout_.item;
+            std::vector<BYTE> b(layout_.item, 0);
+            RemoteBlock::put(b, 0, TVIF_HANDLE | TVIF_TEXT | TVIF_STATE | TVIF_PARAM | TVIF_CHILDREN, 4);
+            RemoteBlock::put(b, layout_.hItem, node.handle, layout_.pointerSize);
+            RemoteBlock::put(b, layout_.stateMask, 0xFFFF, 4);
+            RemoteBlock::put(b, layout_.pszText, block_.address(textAt), layout_.pointerSize);
+            RemoteBlock::put(b, layout_.cchTextMax, (uint32_t)capacity_, 4);
+            const wchar_t none = 0;  // an item that gives no text reads as empty
+            if (!block_.write(0, b.data(), b.size()) || !block_.write(textAt, &none, sizeof none)) return false;
+            DWORD_PTR ok = 0;
+            if (!sendTimeout(tree_, TVM_GETITEMW, 0, block_.param(), &ok))
+                return fail(L"the tree view did not answer TVM_GETITEMW in time");
+            if (!ok) return fail(L"the tree view has no item " + hex(node.handle) + L" (it changed while it was read)");
+            if (!block_.read(0, b.data(), b.size())) return false;
+            // The tree may point to a text of its own instead of filling the
+            // buffer.
+            const uint64_t where = RemoteBlock::get(b, layout_.pszText, layout_.pointerSize);
+            const bool ours = where == block_.address(textAt);
+            if (where && !block_.readText(where, ours ? capacity_ : kMaxItemText, node.text)) return false;
+            if (!where) node.text.clear();
+            // A text that fills the buffer may have been cut: read it again
+            // with a larger one.
+            if (ours && node.text.size() + 1 >= capacity_ && capacity_ < kMaxItemText) {
+                if (!reserveText(capacity_ * 4)) return false;
+                continue;
+            }
+            const uint32_t state = (uint32_t)RemoteBlock::get(b, layout_.state, 4);
+            node.image = (int)((state & TVIS_STATEIMAGEMASK) >> 12);
+            node.bold = (state & TVIS_BOLD) != 0;
+            node.expanded = (state & TVIS_EXPANDED) != 0;
+            node.children = RemoteBlock::get(b, layout_.cChildren, 4) != 0;
+            const uint64_t value = RemoteBlock::get(b, layout_.lParam, layout_.pointerSize);
+            node.value = layout_.pointerSize == 4 ? (long long)(int32_t)(uint32_t)value : (long long)value;
+            return true;
+        }
+    }
+
+    // The rectangle of the item's text (TVM_GETITEMRECT); false with no error
+    // when the tree says the item is not shown.
+    bool textRect(uint64_t item, RECT& r, bool& shown) {
+        std::vector<BYTE> b(sizeof(RECT), 0);
+        RemoteBlock::put(b, 0, item, layout_.pointerSize);
+        if (!block_.write(0, b.data(), b.size())) return false;
+        DWORD_PTR ok = 0;
+        if (!sendTimeout(tree_, TVM_GETITEMRECT, TRUE, block_.param(), &ok))
+            return fail(L"the tree view did not answer TVM_GETITEMRECT in time");
+        shown = ok != 0;
+        return !shown || block_.read(0, &r, sizeof r);
+    }
+
+    // What the tree says is at client point (x, y) (TVM_HITTEST).
+    bool hitTest(int x, int y, UINT& flags, uint64_t& item) {
+        std::vector<BYTE> b(layout_.hitSize, 0);
+        RemoteBlock::put(b, 0, (uint32_t)x, 4);
+        RemoteBlock::put(b, 4, (uint32_t)y, 4);
+        if (!block_.write(0, b.data(), b.size())) return false;
+        DWORD_PTR r = 0;
+        if (!sendTimeout(tree_, TVM_HITTEST, 0, block_.param(), &r))
+            return fail(L"the tree view did not answer TVM_HITTEST in time");
+        if (!block_.read(0, b.data(), b.size())) return false;
+        flags = (UINT)RemoteBlock::get(b, layout_.hitFlags, 4);
+        item = RemoteBlock::get(b, layout_.hitItem, layout_.pointerSize);
+        return true;
+    }
+
+    static std::wstring hex(uint64_t v) {
+        wchar_t buf[32];
+        swprintf(buf, 32, L"0x%llx", (unsigned long long)v);
+        return buf;
+    }
+
+private:
+    bool reserveText(size_t chars) {
+        capacity_ = std::min(chars, kMaxItemText);
+        return block_.reserve(layout_.item + (capacity_ + 1) * sizeof(wchar_t));
+    }
+
+    // Depth first from the root, at most `most` items.
+    bool walk(std::vector<TreeNode>& nodes, size_t most) {
+        nodes.clear();
+        uint64_t caret = 0, at = 0;
+        if (!next(TVGN_CARET, 0, caret) || !next(TVGN_ROOT, 0, at)) return false;
+        std::vector<size_t> path;  // indexes of the ancestors in `nodes`
+        while (at) {
+            if (nodes.size() >= most) return true;  // it grew: the caller reads again
+            TreeNode node;
+            node.handle = at;
+            node.depth = (int)path.size();
+            node.selected = at == caret;
+            node.shown = path.empty() || (nodes[path.back()].shown && nodes[path.back()].expanded);
+            if (!item(node)) return false;
+            nodes.push_back(node);
+            uint64_t down = 0;
+            if (!next(TVGN_CHILD, at, down)) return false;
+            if (down) {
+                path.push_back(nodes.size() - 1);
+                at = down;
+                continue;
+            }
+            for (;;) {
+                uint64_t sibling = 0;
+                if (!next(TVGN_NEXT, at, sibling)) return false;
+                if (sibling) {
+                    at = sibling;
+                    break;
+                }
+                if (path.empty()) {
+                    at = 0;
+                    break;
+                }
+                at = nodes[path.back()].handle;
+                path.pop_back();
+            }
+        }
+        return true;
+    }
+
+    HWND tree_;
+    RemoteBlock block_;
+    TreeLayout layout_ = kTree64;
+    size_t capacity_ = 0;  // characters of the text buffer
 };
 
 // Whether the system says the close box of a window is greyed out (its
@@ -1061,6 +1460,9 @@ struct Driver {
             err(s.name + L": posting to the control failed");
             return false;
         }
+        // A tree view is often what a key is for (space on its selected
+        // item); the next command then sees what the key did.
+        if (isClass(c, WC_TREEVIEWW) && !settleTree(s, c)) return false;
         out(L"key: " + std::to_wstring(s.x));
         return true;
     }
@@ -1294,6 +1696,442 @@ struct Driver {
         return true;
     }
 
+    // ------------------------------------------------------------ trees --
+
+    static std::wstring yesNo(bool b) { return b ? L"yes" : L"no"; }
+
+    bool tree(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND t = controlOfClass(s, WC_TREEVIEWW, L"tree view");
+        if (!t) return false;
+        TreeReader reader(s.name, t);
+        std::vector<TreeNode> nodes;
+        if (!reader.open() || !reader.all(nodes)) return false;
+        out(L"count: " + std::to_wstring(nodes.size()));
+        for (const TreeNode& n : nodes)
+            out(L"treeitem: depth=" + std::to_wstring(n.depth) + L" state=" + std::to_wstring(n.image) +
+                L" bold=" + yesNo(n.bold) + L" children=" + yesNo(n.children) + L" expanded=" + yesNo(n.expanded) +
+                L" selected=" + yesNo(n.selected) + L" lparam=" + std::to_wstring(n.value) + L" text=" + esc(n.text));
+        return true;
+    }
+
+    // The first item showing the step's text, if a user can see it: every
+    // item above it is expanded.
+    bool shownItem(const Step& s, TreeReader& reader, TreeNode& found) {
+        std::vector<TreeNode> nodes;
+        if (!reader.all(nodes)) return false;
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            if (nodes[i].text != s.arg) continue;
+            if (nodes[i].shown) {
+                found = nodes[i];
+                return true;
+            }
+            // The outermost collapsed item above it is the one to open first.
+            std::wstring closed;
+            int depth = nodes[i].depth;
+            for (size_t j = i; j-- > 0 && depth > 0;) {
+                if (nodes[j].depth != depth - 1) continue;
+                depth = nodes[j].depth;
+                if (!nodes[j].expanded) closed = nodes[j].text;
+            }
+            err(s.name + L": item " + quoted(s.arg) + L" is inside the collapsed item " + quoted(closed));
+            return false;
+        }
+        std::wstring seen;
+        for (const TreeNode& n : nodes) seen += (seen.empty() ? L"" : L", ") + quoted(n.text);
+        err(s.name + L": no item " + quoted(s.arg) + L" in tree view " + std::to_wstring(s.id) + L" (items: " +
+            (seen.empty() ? L"none" : seen) + L")");
+        return false;
+    }
+
+    // A client point of the tree on the item: the middle of its label, or
+    // of the pixels left of the label that the tree's own hit-test finds on
+    // its state image (with no icon that is the 16 pixels just left of the
+    // text). An item outside the tree's visible part is first scrolled into
+    // it, as a user would with the scroll bar.
+    bool pointOnItem(const Step& s, HWND t, TreeReader& reader, const TreeNode& node, bool stateImage, POINT& pt) {
+        RECT client{}, r{};
+        bool shown = false;
+        GetClientRect(t, &client);
+        auto inView = [&] { return shown && r.top >= client.top && r.bottom <= client.bottom && r.left < client.right; };
+        if (!reader.textRect(node.handle, r, shown)) return false;
+        if (!inView()) {
+            if (!sendTimeout(t, TVM_ENSUREVISIBLE, 0, (LPARAM)(uintptr_t)node.handle, nullptr, kNotifyTimeoutMs))
+                return reader.fail(L"the tree view did not answer TVM_ENSUREVISIBLE in time");
+            if (!reader.textRect(node.handle, r, shown)) return false;
+            if (!inView()) {
+                err(s.name + L": item " + quoted(node.text) + L" cannot be brought into the tree's visible part");
+                return false;
+            }
+        }
+        const int y = (r.top + r.bottom) / 2;
+        UINT flags = 0;
+        uint64_t hit = 0;
+        if (!stateImage) {
+            const int x = (r.left + std::min(r.right, client.right)) / 2;
+            if (!reader.hitTest(x, y, flags, hit)) return false;
+            if (!(flags & TVHT_ONITEMLABEL) || hit != node.handle) {
+                err(s.name + L": the label of item " + quoted(node.text) + L" is not where the tree says (hit-test at " +
+                    std::to_wstring(x) + L" " + std::to_wstring(y) + L" gives flags " + TreeReader::hex(flags) + L")");
+                return false;
+            }
+            pt = {x, y};
+            return true;
+        }
+        int from = -1, to = -1;
+        for (int x = r.left - 1; x >= 0 && x >= r.left - 64; --x) {
+            if (!reader.hitTest(x, y, flags, hit)) return false;
+            if ((flags & TVHT_ONITEMSTATEICON) && hit == node.handle) {
+                if (to < 0) to = x;
+                from = x;
+            } else if (to >= 0) {
+                break;
+            }
+        }
+        if (to < 0) {
+            err(s.name + L": item " + quoted(node.text) + L" shows no state image that a click could hit (no point "
+                L"left of its label hit-tests on it)");
+            return false;
+        }
+        pt = {(from + to) / 2, y};
+        return true;
+    }
+
+    // Puts the cursor on the tree's client point, so that the messages posted
+    // next carry that position: a program reads it with GetMessagePos, as a
+    // page that hit-tests its tree's clicks does. Windows and Wine give a
+    // posted message the cursor position of the moment it was posted.
+    bool cursorTo(const Step& s, HWND t, POINT client, POINT& screen) {
+        screen = client;
+        if (!ClientToScreen(t, &screen) || !SetCursorPos(screen.x, screen.y)) {
+            err(s.name + L": cannot move the cursor (error " + std::to_wstring(GetLastError()) + L")");
+            return false;
+        }
+        return cursorAt(s, screen);
+    }
+
+    bool cursorAt(const Step& s, POINT screen) {
+        POINT now{};
+        if (!GetCursorPos(&now) || now.x != screen.x || now.y != screen.y) {
+            err(s.name + L": the cursor is at " + std::to_wstring(now.x) + L" " + std::to_wstring(now.y) + L", not at " +
+                std::to_wstring(screen.x) + L" " + std::to_wstring(screen.y) + L" (another program moved it?)");
+            return false;
+        }
+        return true;
+    }
+
+    // Returns once the tree has handled what was posted to it so far. Posted
+    // messages are handled in order, and only after the messages another
+    // program sends: a posted change of the tree's insert-mark colour (drawn
+    // only while something is dragged over the tree) comes after them, and
+    // once the tree reports the new colour they are done. The colour is set
+    // back afterwards.
+    bool settleTree(const Step& s, HWND t) {
+        DWORD_PTR old = 0, now = 0;
+        if (!sendTimeout(t, TVM_GETINSERTMARKCOLOR, 0, 0, &old)) {
+            err(s.name + L": the tree view did not answer TVM_GETINSERTMARKCOLOR in time");
+            return false;
+        }
+        const COLORREF mark = (COLORREF)old == RGB(1, 2, 3) ? RGB(3, 2, 1) : RGB(1, 2, 3);
+        if (!PostMessageW(t, TVM_SETINSERTMARKCOLOR, 0, (LPARAM)mark)) {
+            err(s.name + L": posting to the tree view failed");
+            return false;
+        }
+        const bool done = pollUntil(kNotifyTimeoutMs, [&] {
+            return sendTimeout(t, TVM_GETINSERTMARKCOLOR, 0, 0, &now) && (COLORREF)now == mark;
+        });
+        sendTimeout(t, TVM_SETINSERTMARKCOLOR, 0, (LPARAM)(COLORREF)old, nullptr);
+        if (!done) {
+            err(s.name + L": the tree view did not handle the posted input within " +
+                std::to_wstring(kNotifyTimeoutMs) + L" ms");
+            return false;
+        }
+        return true;
+    }
+
+    // treeclick (click) and treehover.
+    bool treeMouse(const Step& s, bool click) {
+        if (!curAlive(s)) return false;
+        HWND t = controlOfClass(s, WC_TREEVIEWW, L"tree view");
+        if (!t || !usable(s, t, L"tree view " + std::to_wstring(s.id))) return false;
+        TreeReader reader(s.name, t);
+        TreeNode node;
+        POINT pt{}, screen{};
+        const bool onState = click && !s.onLabel;
+        if (!reader.open() || !shownItem(s, reader, node) || !pointOnItem(s, t, reader, node, onState, pt) ||
+            !cursorTo(s, t, pt, screen))
+            return false;
+        const LPARAM at = MAKELPARAM(pt.x, pt.y);
+        bool posted = PostMessageW(t, WM_MOUSEMOVE, 0, at);
+        if (click) posted = posted && PostMessageW(t, WM_LBUTTONDOWN, MK_LBUTTON, at) && PostMessageW(t, WM_LBUTTONUP, 0, at);
+        if (!posted) {
+            err(s.name + L": posting to the tree view failed");
+            return false;
+        }
+        // The position the messages carry is the cursor's when they were
+        // posted: it must not have moved meanwhile.
+        if (!cursorAt(s, screen) || !settleTree(s, t)) return false;
+        const std::wstring where = L" x=" + std::to_wstring(pt.x) + L" y=" + std::to_wstring(pt.y) + L" text=" + esc(node.text);
+        out(click ? L"treeclick: part=" + std::wstring(onState ? L"check" : L"label") + where : L"treehover:" + where);
+        return true;
+    }
+
+    bool treeSelect(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND t = controlOfClass(s, WC_TREEVIEWW, L"tree view");
+        if (!t || !usable(s, t, L"tree view " + std::to_wstring(s.id))) return false;
+        TreeReader reader(s.name, t);
+        TreeNode node;
+        if (!reader.open() || !shownItem(s, reader, node)) return false;
+        // Sent, not posted: the owner has handled the change before the next
+        // command.
+        DWORD_PTR ok = 0;
+        if (!sendTimeout(t, TVM_SELECTITEM, TVGN_CARET, (LPARAM)(uintptr_t)node.handle, &ok, kNotifyTimeoutMs)) {
+            err(s.name + L": the tree view did not handle TVM_SELECTITEM within " + std::to_wstring(kNotifyTimeoutMs) +
+                L" ms");
+            return false;
+        }
+        uint64_t caret = 0;
+        if (!reader.next(TVGN_CARET, 0, caret)) return false;
+        if (!ok || caret != node.handle) {
+            err(s.name + L": the tree view did not select item " + quoted(node.text));
+            return false;
+        }
+        out(L"treeselect: " + esc(node.text));
+        return true;
+    }
+
+    // ------------------------------------------------------- combo boxes --
+
+    bool comboEntries(const Step& s, HWND c, std::vector<std::wstring>& entries, int& selected) {
+        DWORD_PTR n = 0, cur = 0;
+        if (!sendTimeout(c, CB_GETCOUNT, 0, 0, &n) || (INT_PTR)n < 0) {
+            err(s.name + L": the combo box did not give its entry count");
+            return false;
+        }
+        entries.clear();
+        for (int i = 0; i < (int)(INT_PTR)n; ++i) {
+            DWORD_PTR length = 0;
+            if (!sendTimeout(c, CB_GETLBTEXTLEN, (WPARAM)i, 0, &length) || (INT_PTR)length < 0 ||
+                (size_t)length > kMaxText) {
+                err(s.name + L": the combo box did not give the length of entry " + std::to_wstring(i));
+                return false;
+            }
+            // The system copies this one between processes; the length may
+            // count bytes of an ANSI control, which is never too little.
+            std::vector<wchar_t> buf((size_t)length + 1, 0);
+            DWORD_PTR got = 0;
+            if (!sendTimeout(c, CB_GETLBTEXT, (WPARAM)i, (LPARAM)buf.data(), &got) || (INT_PTR)got < 0) {
+                err(s.name + L": the combo box did not give entry " + std::to_wstring(i));
+                return false;
+            }
+            entries.emplace_back(buf.data(), std::min((size_t)got, (size_t)length));
+        }
+        if (!sendTimeout(c, CB_GETCURSEL, 0, 0, &cur)) {
+            err(s.name + L": the combo box did not answer CB_GETCURSEL in time");
+            return false;
+        }
+        selected = (int)(INT_PTR)cur;
+        return true;
+    }
+
+    bool combo(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = controlOfClass(s, WC_COMBOBOXW, L"combo box");
+        std::vector<std::wstring> entries;
+        int selected = -1;
+        if (!c || !comboEntries(s, c, entries, selected)) return false;
+        out(L"count: " + std::to_wstring(entries.size()));
+        for (const auto& e : entries) out(L"entry: " + esc(e));
+        out(L"selected: " + std::to_wstring(selected < 0 ? -1 : selected));
+        return true;
+    }
+
+    // What the drop-down list does when a user picks an entry: the combo box
+    // shows it and tells its owner with CBN_SELCHANGE (sent, so the owner
+    // has reacted before the next command). It tells even when the entry was
+    // already the selected one.
+    bool choose(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = controlOfClass(s, WC_COMBOBOXW, L"combo box");
+        if (!c || !usable(s, c, L"combo box " + std::to_wstring(s.id))) return false;
+        std::vector<std::wstring> entries;
+        int selected = -1;
+        if (!comboEntries(s, c, entries, selected)) return false;
+        int index = s.index;
+        if (index < 0) {
+            auto it = std::find(entries.begin(), entries.end(), s.arg);
+            if (it == entries.end()) {
+                std::wstring seen;
+                for (const auto& e : entries) seen += (seen.empty() ? L"" : L", ") + quoted(e);
+                err(s.name + L": no entry " + quoted(s.arg) + L" in combo box " + std::to_wstring(s.id) +
+                    L" (entries: " + (seen.empty() ? L"none" : seen) + L")");
+                return false;
+            }
+            index = (int)(it - entries.begin());
+        } else if ((size_t)index >= entries.size()) {
+            err(s.name + L": combo box " + std::to_wstring(s.id) + L" has " + std::to_wstring(entries.size()) +
+                L" entries, no entry " + std::to_wstring(index));
+            return false;
+        }
+        DWORD_PTR now = 0;
+        if (!sendTimeout(c, CB_SETCURSEL, (WPARAM)index, 0, nullptr) || !sendTimeout(c, CB_GETCURSEL, 0, 0, &now) ||
+            (int)(INT_PTR)now != index) {
+            err(s.name + L": the combo box did not select entry " + std::to_wstring(index));
+            return false;
+        }
+        const WORD id = (WORD)controlId(c);
+        if (!sendTimeout(GetParent(c), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), (LPARAM)c, nullptr,
+                         kNotifyTimeoutMs)) {
+            err(s.name + L": the owner did not handle CBN_SELCHANGE within " + std::to_wstring(kNotifyTimeoutMs) +
+                L" ms");
+            return false;
+        }
+        out(L"chosen: " + std::to_wstring(index) + L" " + esc(entries[(size_t)index]));
+        return true;
+    }
+
+    // --------------------------------------------------------- rich edit --
+
+    bool richText(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND c = control(s);
+        if (!c) return false;
+        const std::wstring cls = className(c);
+        if (cls.size() < 8 || !equalsNoCase(cls.substr(0, 8), L"RichEdit")) {
+            err(s.name + L": control " + std::to_wstring(s.id) + L" is a " + esc(cls) + L", not a rich-edit control");
+            return false;
+        }
+        // WM_GETTEXT is copied between processes, whatever its length.
+        std::wstring t;
+        if (!controlText(c, t)) {
+            err(s.name + L": control " + std::to_wstring(s.id) + L" did not answer WM_GETTEXT in time");
+            return false;
+        }
+        out(L"length: " + std::to_wstring(t.size()));
+        out(L"text: " + esc(t));
+        return true;
+    }
+
+    // ---------------------------------------------------- folder browser --
+
+    // The folder browser that the window opened: a dialog of its process,
+    // owned by it, holding a tree view of folders.
+    struct BrowserSearch {
+        HWND owner;
+        DWORD pid;
+        HWND found;
+    };
+    static BOOL CALLBACK browserCandidate(HWND h, LPARAM lp) {
+        BrowserSearch* f = reinterpret_cast<BrowserSearch*>(lp);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid != f->pid || h == f->owner || !IsWindowVisible(h) || !isClass(h, L"#32770")) return TRUE;
+        HWND owner = GetWindow(h, GW_OWNER);
+        if (!owner || GetAncestor(owner, GA_ROOT) != f->owner) return TRUE;
+        for (HWND c : children(h))
+            if (isClass(c, WC_TREEVIEWW)) {
+                f->found = h;
+                return FALSE;
+            }
+        return TRUE;
+    }
+    HWND findBrowser() {
+        BrowserSearch search{cur, 0, nullptr};
+        GetWindowThreadProcessId(cur, &search.pid);
+        EnumWindows(browserCandidate, (LPARAM)&search);
+        return search.found;
+    }
+
+    HWND browserTree(HWND b) {
+        for (HWND c : children(b))
+            if (isClass(c, WC_TREEVIEWW)) return c;
+        return nullptr;
+    }
+
+    // The text of the browser's selected folder ("" with none).
+    bool browserSelection(const Step& s, HWND b, std::wstring& text) {
+        HWND t = browserTree(b);
+        TreeReader reader(s.name, t);
+        uint64_t caret = 0;
+        text.clear();
+        if (!t || !reader.open() || !reader.next(TVGN_CARET, 0, caret)) return false;
+        if (!caret) return true;
+        TreeNode node;
+        node.handle = caret;
+        if (!reader.item(node)) return false;
+        text = node.text;
+        return true;
+    }
+
+    bool browse(const Step& s) {
+        if (!curAlive(s)) return false;
+        HWND b = nullptr;
+        if (!pollUntil(s.ms, [&] { return (b = findBrowser()) != nullptr; })) {
+            err(s.name + L": no folder browser of window " + hexHwnd(cur) + L" appeared within " +
+                std::to_wstring(s.ms) + L" ms");
+            return false;
+        }
+        // What it shows: its title, its texts, the selected folder, and the
+        // folder field where it has one.
+        out(L"browser: hwnd=" + hexHwnd(b) + L" title=" + esc(windowTitle(b)));
+        for (HWND c : children(b)) {
+            std::wstring t;
+            if (!IsWindowVisible(c) || !(isClass(c, L"Static") || isClass(c, L"Edit"))) continue;
+            if (!controlText(c, t)) {
+                err(s.name + L": a control of the folder browser did not answer WM_GETTEXT in time");
+                return false;
+            }
+            if (isClass(c, L"Edit")) out(L"browser-folder: " + esc(t));
+            else if (!t.empty()) out(L"browser-text: " + esc(t));
+        }
+        std::wstring shown;
+        if (!browserSelection(s, b, shown)) return false;
+        out(L"browser-selected: " + esc(shown));
+
+        const int button = s.op == Op::BrowseChoose ? IDOK : IDCANCEL;
+        if (s.op == Op::BrowseChoose) {
+            // The browser selects a folder given by its path when asked; the
+            // path must lie in its process's memory.
+            RemoteBlock text(s.name, b, L"folder browser");
+            const size_t bytes = (s.arg.size() + 1) * sizeof(wchar_t);
+            if (!text.open() || !text.reserve(bytes) || !text.write(0, s.arg.c_str(), bytes)) return false;
+            if (!sendTimeout(b, BFFM_SETSELECTIONW, TRUE, text.param(), nullptr, kNotifyTimeoutMs)) {
+                err(s.name + L": the folder browser did not handle BFFM_SETSELECTIONW within " +
+                    std::to_wstring(kNotifyTimeoutMs) + L" ms");
+                return false;
+            }
+            // It shows the folder's name: the path's last part, as it is
+            // written or as the file system has it.
+            std::wstring last = s.arg;
+            while (last.size() > 1 && (last.back() == L'\\' || last.back() == L'/')) last.pop_back();
+            last.erase(0, last.find_last_of(L"\\/") == std::wstring::npos ? 0 : last.find_last_of(L"\\/") + 1);
+            if (!browserSelection(s, b, shown)) return false;
+            out(L"browser-selected: " + esc(shown));
+            if (!equalsNoCase(shown, last)) {
+                err(s.name + L": the folder browser did not select " + quoted(s.arg) + L" (it shows " + quoted(shown) +
+                    L")");
+                return false;
+            }
+        }
+        HWND press = GetDlgItem(b, button);
+        if (!press || !IsWindowVisible(press) || !IsWindowEnabled(press)) {
+            err(s.name + L": the folder browser's " + (button == IDOK ? L"OK" : L"Cancel") + L" button " +
+                (press ? L"cannot be pressed" : L"is missing"));
+            return false;
+        }
+        if (!PostMessageW(b, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)press)) {
+            err(s.name + L": could not post the click (error " + std::to_wstring(GetLastError()) + L")");
+            return false;
+        }
+        if (!pollUntil(s.ms, [&] { return !IsWindow(b) || !IsWindowVisible(b); })) {
+            err(s.name + L": the folder browser is still open " + std::to_wstring(s.ms) + L" ms after the press");
+            return false;
+        }
+        out(s.op == Op::BrowseChoose ? L"browse: chose " + esc(s.arg) : std::wstring(L"browse: cancelled"));
+        return true;
+    }
+
     bool run(const Step& s) {
         switch (s.op) {
         case Op::Wait: return wait(s);
@@ -1320,6 +2158,14 @@ struct Driver {
         case Op::Click: return click(s);
         case Op::Selection: return selection(s);
         case Op::Key: return key(s);
+        case Op::Tree: return tree(s);
+        case Op::TreeClick: return treeMouse(s, true);
+        case Op::TreeHover: return treeMouse(s, false);
+        case Op::TreeSelect: return treeSelect(s);
+        case Op::Combo: return combo(s);
+        case Op::Choose: return choose(s);
+        case Op::RichText: return richText(s);
+        case Op::BrowseChoose: case Op::BrowseCancel: return browse(s);
         }
         return false;
     }
