@@ -23,7 +23,7 @@ stat -c '   x86_64 (run here):    %s bytes' "$build/win64/quillmar-stub.exe"
 echo "== payload"
 rm -rf "$out"
 mkdir -p "$out"
-cp "$here/setup.toml" "$out/"
+cp "$here/setup.toml" "$here"/license*.txt "$out/"
 python3 "$here/make_payload.py" "$out/payload"
 echo "   $(find "$out/payload" -type f | wc -l) files, $(du -sb "$out/payload" | cut -f1) bytes in $out/payload"
 
