@@ -503,6 +503,64 @@ TEST(WizardPages, DirectoryPageFollowsTheField) {
     EXPECT_EQ(test_files::read_bytes(drive_c_path(base + "\\Chosen\\one.bin")), noise(3000, 3));
 }
 
+// A folder chosen in the shell's folder browser gets the default folder's
+// last component; every keystroke in the field reaches InstallDir and
+// on_verify_dir, which shows it in the title here.
+TEST(WizardPages, BrowsedFolderAndEveryKeystrokeReachInstallDir) {
+    const std::string base = std::string("C:\\QmBrowse ") + stub_target();
+    std::filesystem::remove_all(drive_c_path(base));
+    std::filesystem::create_directories(drive_c_path(base + "\\Picked"));
+    test_files::write_bytes(output_dir() + "/app/one.bin", noise(3000, 4));
+    const std::string title = "Browse test: Installation Folder";
+    const std::string exe = build_from_description(
+        "browse",
+        "script = '''\n"
+        "core:    create_directory \"{install_dir}\", true\n"
+        "         files \"app\"\n"
+        "         end\n"
+        "verify:  send_message none, \"{main_window}\", 12, 0, \"" + title + " [{install_dir}]\"\n"
+        "         end\n"
+        "'''\n"
+        "[installer]\npages = [\"directory\"]\ndefault_install_dir = '" + base + "\\Default\\Product'\n"
+        "[callbacks]\non_verify_dir = \"verify\"\n"
+        "[[sections]]\nname = \"Program\"\ncode = \"core\"\n"
+        "[[languages]]\nid = 1033\ntexts = { caption = \"Browse test\" }\n");
+    ASSERT_FALSE(exe.empty());
+    WineProcess installer(exe, {}, 120);
+    auto on_page = [&](std::vector<std::string> commands) {
+        std::vector<std::string> all = {"wait", "--title-prefix", title, "--class", "#32770", "--exe",
+                                        installer.exe_name(), "--timeout", "30000", ":"};
+        all.insert(all.end(), commands.begin(), commands.end());
+        return drive(all, 90);
+    };
+    // A browser cancelled first changes nothing (and lets the 32-bit Wine's
+    // browser list the new folder, which it does only from its second time).
+    DriverRun cancelled = on_page({"visible", "--id", "1001", ":", "press", "--id", "1001", ":", "browse-cancel", ":", "waittext", "--id", "1019",
+                                   base + "\\Default\\Product"});
+    ASSERT_EQ(cancelled.code, 0) << cancelled.report();
+    const std::string picked = base + "\\Picked\\Product";
+    DriverRun chosen = on_page({"press", "--id", "1001", ":", "browse-choose", base + "\\Picked", ":", "waittext",
+                                "--id", "1019", picked, ":", "waittitle", title + " [" + picked + "]"});
+    ASSERT_EQ(chosen.code, 0) << chosen.report();
+    // End, x, y, Backspace, Backspace: the title follows every key.
+    struct Key {
+        const char* vk;
+        std::string path;
+    } keys[] = {{"35", picked}, {"88", picked + "x"}, {"89", picked + "xy"}, {"8", picked + "x"}, {"8", picked}};
+    for (const Key& k : keys) {
+        SCOPED_TRACE(k.vk);
+        DriverRun typed = on_page({"key", "--id", "1019", k.vk, ":", "waittitle", "--timeout", "5000",
+                                   title + " [" + k.path + "]"});
+        EXPECT_EQ(typed.code, 0) << typed.report();
+    }
+    ASSERT_EQ(on_page({"press", "--id", "1"}).code, 0);
+    ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(test_files::read_bytes(drive_c_path(picked + "\\one.bin")), noise(3000, 4));
+}
+
 // The uninstaller's confirmation page names the folder it will empty; its
 // Next button uninstalls.
 TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
