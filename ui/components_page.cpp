@@ -56,16 +56,6 @@ static int read_item(HWND tree, HTREEITEM item, int32_t* section) {
     return (int)((tv.state & TVIS_STATEIMAGEMASK) >> 12);
 }
 
-// The item's value: the index of its section.
-static int32_t item_value(HWND tree, HTREEITEM item) {
-    TVITEMA tv;
-    tv.mask = TVIF_PARAM;
-    tv.hItem = item;
-    tv.lParam = -1;
-    SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)&tv);
-    return (int32_t)tv.lParam;
-}
-
 static void set_image(HWND tree, HTREEITEM item, int image) {
     TVITEMA tv;
     tv.mask = TVIF_STATE;
@@ -266,22 +256,25 @@ static int fill_tree(HWND tree) {
         if (reset_to_type && !is_read_only(i)) set_selected(i, is_member(i, current_install_type));
         int image = (section->flags & SECTION_SELECTED) ? CHECK_CHECKED : CHECK_UNCHECKED;
         if (is_read_only(i)) image += 3;
+        int skip = 0, bold = 0, opens = 0;
         if (text[0] == '!') {
-            section_items[i] = insert_item(tree, parent, text + 1, image, 1, 0, i);
-        } else if (text[0] == '-' && text[1]) {
-            const int bold = text[1] == '!';
-            section_items[i] = insert_item(tree, parent, text + 1 + bold, image, bold, 1, i);
-            subsections = 1;
-            parent = section_items[i];
+            skip = bold = 1;
         } else if (text[0] == '-') {
-            if (parent != TVI_ROOT && i != 0) {
-                if (section_items[i - 1]) update_parents(tree, section_items[i - 1]);
-                parent = next_item(tree, parent, TVGN_PARENT);
-                if (!parent) parent = TVI_ROOT;
+            if (!text[1]) {
+                if (parent != TVI_ROOT && i != 0) {
+                    if (section_items[i - 1]) update_parents(tree, section_items[i - 1]);
+                    parent = next_item(tree, parent, TVGN_PARENT);
+                    if (!parent) parent = TVI_ROOT;
+                }
+                continue;
             }
-        } else {
-            section_items[i] = insert_item(tree, parent, text, image, 0, 0, i);
+            bold = text[1] == '!';
+            skip = 1 + bold;
+            opens = subsections = 1;
         }
+        HTREEITEM item = insert_item(tree, parent, text + skip, image, bold, opens, i);
+        section_items[i] = item;
+        if (opens) parent = item;
     }
     for (int32_t i = 0; i < section_count; ++i)
         if (section_items[i] && section_records[i].expanded == 1)
@@ -389,9 +382,9 @@ LRESULT CALLBACK tree_subclass_proc(HWND tree, UINT message, WPARAM first, LPARA
         return 0;
     }
     if (message == WM_MOUSEMOVE) {
-        HTREEITEM item = tree_hit_test(tree);
-        if (item) {
-            hover(item_value(tree, item));
+        int32_t section;
+        if (read_item(tree, tree_hit_test(tree), &section)) {
+            hover(section);
             return 0;
         }
     } else if (message == MSG_SECTION_HOVER) {
