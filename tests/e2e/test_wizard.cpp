@@ -561,6 +561,82 @@ TEST(WizardPages, BrowsedFolderAndEveryKeystrokeReachInstallDir) {
     EXPECT_EQ(test_files::read_bytes(drive_c_path(picked + "\\one.bin")), noise(3000, 4));
 }
 
+// A minimal description (a license file and two sections) in English or in
+// French shows every page with its language's built-in texts.
+TEST(WizardPages, MinimalDescriptionShowsEveryPageInItsLanguage) {
+    struct Case {
+        int id;
+        std::string license_title, components_title, directory_title;
+        std::string license_intro, accept, components_intro, tree_label, space_required, dir_intro_start,
+            dir_label, browse, install;
+    } cases[] = {
+        {1033, "Setup: License Agreement", "Setup: Components", "Setup: Installation Folder",
+         "Please read the license agreement below.", "I &Agree", "Choose the components to install.",
+         "Components:", "Space required: ", "Setup will install the program", "Installation folder", "B&rowse...",
+         "&Install"},
+        {1036, "Installation : Licence", "Installation : Composants", "Installation : Dossier d'installation",
+         "Veuillez lire le contrat de licence ci-dessous.", "J'&accepte", "Choisissez les composants à installer.",
+         "Composants :", "Espace requis : ", "Le programme sera installé", "Dossier d'installation",
+         "P&arcourir...", "&Installer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        const std::string name = "minimal" + std::to_string(c.id);
+        test_files::write_text(output_dir() + "/" + name + ".txt", "Terms.\r\n");
+        const std::string exe = build_from_description(
+            name, "script = '''\n"
+                  "one:     end\n"
+                  "two:     end\n"
+                  "'''\n"
+                  "[installer]\npages = [\"license\", \"components\", \"directory\"]\n"
+                  "license_file = \"" + name + ".txt\"\n"
+                  "default_install_dir = 'C:\\QmMinimal\\" + std::to_string(c.id) + "'\n"
+                  "[[sections]]\nname = \"One\"\ncode = \"one\"\n"
+                  "[[sections]]\nname = \"Two\"\ncode = \"two\"\n"
+                  "[[languages]]\nid = " + std::to_string(c.id) + "\n");
+        ASSERT_FALSE(exe.empty());
+        WineProcess installer(exe, {}, 120);
+        const std::string prefix = output_dir() + "/" + name + "-";
+
+        WizardState license = look_until(installer, c.license_title,
+                                         [](const WizardState& s) { return s.controls.count(1000) > 0; });
+        ASSERT_TRUE(license.found) << license.report;
+        license = look(installer, c.license_title, 5000, prefix + "license.bmp");
+        keep_screenshot(prefix + "license.bmp");
+        EXPECT_EQ(license.title, c.license_title);
+        EXPECT_EQ(license[1006].text, c.license_intro);
+        EXPECT_EQ(license[1].text, c.accept);
+        ASSERT_EQ(press(installer, c.license_title, 1).code, 0);
+
+        WizardState components = look_until(installer, c.components_title,
+                                            [](const WizardState& s) { return s.controls.count(1032) > 0; });
+        ASSERT_TRUE(components.found) << components.report;
+        components = look(installer, c.components_title, 5000, prefix + "components.bmp");
+        keep_screenshot(prefix + "components.bmp");
+        EXPECT_EQ(components[1006].text, c.components_intro);
+        EXPECT_EQ(components[1022].text, c.tree_label);
+        EXPECT_EQ(components[1021].text, "") << "no install types: no label for them";
+        EXPECT_FALSE(components[1017].visible);
+        EXPECT_EQ(components[1023].text, c.space_required + "0Ko");
+        ASSERT_EQ(press(installer, c.components_title, 1).code, 0);
+
+        WizardState directory = look_until(installer, c.directory_title,
+                                           [](const WizardState& s) { return s.controls.count(1019) > 0; });
+        ASSERT_TRUE(directory.found) << directory.report;
+        directory = look(installer, c.directory_title, 5000, prefix + "directory.bmp");
+        keep_screenshot(prefix + "directory.bmp");
+        EXPECT_EQ(directory[1006].text.rfind(c.dir_intro_start, 0), 0u) << directory[1006].text;
+        EXPECT_EQ(directory[1020].text, c.dir_label);
+        EXPECT_EQ(directory[1001].text, c.browse);
+        EXPECT_EQ(directory[1].text, c.install);
+        ASSERT_EQ(press(installer, c.directory_title, 1).code, 0);
+        ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
+        Exit exit = installer.wait(60);
+        ASSERT_TRUE(exit.finished);
+        EXPECT_EQ(exit.code, 0);
+    }
+}
+
 // The uninstaller's confirmation page names the folder it will empty; its
 // Next button uninstalls.
 TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
