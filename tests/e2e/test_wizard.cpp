@@ -146,6 +146,15 @@ void write_payload() {
 const std::string kInstalling = std::string(kCaption) + ": Installing";
 const std::string kCompleted = std::string(kCaption) + ": Completed";
 
+// Presses Close once the install-files page has finished and expects a
+// clean end (exit code 0).
+void close_when_finished(WineProcess& installer) {
+    ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
+    Exit exit = installer.wait(60);
+    ASSERT_TRUE(exit.finished);
+    EXPECT_EQ(exit.code, 0);
+}
+
 // Waits for the finished install-files page of a wizard_description
 // installer, presses Close and expects on_success's box and exit code 0.
 void close_with_success(WineProcess& installer) {
@@ -496,10 +505,7 @@ TEST(WizardPages, DirectoryPageFollowsTheField) {
     look(installer, title, 5000, shot);
     std::cout << "screenshot: " << keep_screenshot(shot) << "\n";
     ASSERT_EQ(press(installer, title, 1).code, 0);
-    ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
-    Exit exit = installer.wait(60);
-    ASSERT_TRUE(exit.finished);
-    EXPECT_EQ(exit.code, 0);
+    ASSERT_NO_FATAL_FAILURE(close_when_finished(installer));
     EXPECT_EQ(test_files::read_bytes(drive_c_path(base + "\\Chosen\\one.bin")), noise(3000, 3));
 }
 
@@ -554,10 +560,7 @@ TEST(WizardPages, BrowsedFolderAndEveryKeystrokeReachInstallDir) {
         EXPECT_EQ(typed.code, 0) << typed.report();
     }
     ASSERT_EQ(on_page({"press", "--id", "1"}).code, 0);
-    ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
-    Exit exit = installer.wait(60);
-    ASSERT_TRUE(exit.finished);
-    EXPECT_EQ(exit.code, 0);
+    ASSERT_NO_FATAL_FAILURE(close_when_finished(installer));
     EXPECT_EQ(test_files::read_bytes(drive_c_path(picked + "\\one.bin")), noise(3000, 4));
 }
 
@@ -596,23 +599,27 @@ TEST(WizardPages, MinimalDescriptionShowsEveryPageInItsLanguage) {
                   "[[languages]]\nid = " + std::to_string(c.id) + "\n");
         ASSERT_FALSE(exe.empty());
         WineProcess installer(exe, {}, 120);
-        const std::string prefix = output_dir() + "/" + name + "-";
+        // Waits for the page of this title to show control `id`, then reads
+        // it and keeps its screenshot.
+        auto arrive = [&](const std::string& title, int id, const std::string& shot_name) {
+            WizardState page =
+                look_until(installer, title, [id](const WizardState& s) { return s.controls.count(id) > 0; });
+            if (!page.found) return page;
+            const std::string shot = output_dir() + "/" + name + "-" + shot_name + ".bmp";
+            page = look(installer, title, 5000, shot);
+            keep_screenshot(shot);
+            return page;
+        };
 
-        WizardState license = look_until(installer, c.license_title,
-                                         [](const WizardState& s) { return s.controls.count(1000) > 0; });
+        WizardState license = arrive(c.license_title, 1000, "license");
         ASSERT_TRUE(license.found) << license.report;
-        license = look(installer, c.license_title, 5000, prefix + "license.bmp");
-        keep_screenshot(prefix + "license.bmp");
         EXPECT_EQ(license.title, c.license_title);
         EXPECT_EQ(license[1006].text, c.license_intro);
         EXPECT_EQ(license[1].text, c.accept);
         ASSERT_EQ(press(installer, c.license_title, 1).code, 0);
 
-        WizardState components = look_until(installer, c.components_title,
-                                            [](const WizardState& s) { return s.controls.count(1032) > 0; });
+        WizardState components = arrive(c.components_title, 1032, "components");
         ASSERT_TRUE(components.found) << components.report;
-        components = look(installer, c.components_title, 5000, prefix + "components.bmp");
-        keep_screenshot(prefix + "components.bmp");
         EXPECT_EQ(components[1006].text, c.components_intro);
         EXPECT_EQ(components[1022].text, c.tree_label);
         EXPECT_EQ(components[1021].text, "") << "no install types: no label for them";
@@ -620,20 +627,14 @@ TEST(WizardPages, MinimalDescriptionShowsEveryPageInItsLanguage) {
         EXPECT_EQ(components[1023].text, c.space_required + "0Ko");
         ASSERT_EQ(press(installer, c.components_title, 1).code, 0);
 
-        WizardState directory = look_until(installer, c.directory_title,
-                                           [](const WizardState& s) { return s.controls.count(1019) > 0; });
+        WizardState directory = arrive(c.directory_title, 1019, "directory");
         ASSERT_TRUE(directory.found) << directory.report;
-        directory = look(installer, c.directory_title, 5000, prefix + "directory.bmp");
-        keep_screenshot(prefix + "directory.bmp");
         EXPECT_EQ(directory[1006].text.rfind(c.dir_intro_start, 0), 0u) << directory[1006].text;
         EXPECT_EQ(directory[1020].text, c.dir_label);
         EXPECT_EQ(directory[1001].text, c.browse);
         EXPECT_EQ(directory[1].text, c.install);
         ASSERT_EQ(press(installer, c.directory_title, 1).code, 0);
-        ASSERT_EQ(press_wizard_button(installer, 1).code, 0);
-        Exit exit = installer.wait(60);
-        ASSERT_TRUE(exit.finished);
-        EXPECT_EQ(exit.code, 0);
+        ASSERT_NO_FATAL_FAILURE(close_when_finished(installer));
     }
 }
 
@@ -655,10 +656,7 @@ TEST(WizardPages, UninstallerAsksBeforeItRemoves) {
     EXPECT_EQ(page[1006].text.rfind("The program will be removed", 0), 0u) << page[1006].text;
     EXPECT_EQ(page[1].text, "&Uninstall");
     ASSERT_EQ(press(copy, title, 1).code, 0);
-    ASSERT_EQ(press_wizard_button(copy, 1).code, 0);
-    Exit exit = copy.wait(60);
-    ASSERT_TRUE(exit.finished);
-    EXPECT_EQ(exit.code, 0);
+    ASSERT_NO_FATAL_FAILURE(close_when_finished(copy));
 }
 
 // A drive without room for the selected sections disables Next; the space

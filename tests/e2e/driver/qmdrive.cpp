@@ -607,6 +607,17 @@ bool pollUntil(DWORD ms, F cond) {
 
 // ------------------------------------------------ another process's list view --
 
+// Little-endian fields of a structure copied from or for another process,
+// whose pointers and sizes may be narrower than ours.
+void put(std::vector<BYTE>& b, size_t at, uint64_t v, size_t size) {
+    for (size_t i = 0; i < size; ++i) b[at + i] = (BYTE)(v >> (8 * i));
+}
+uint64_t get(const std::vector<BYTE>& b, size_t at, size_t size) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < size; ++i) v |= (uint64_t)b[at + i] << (8 * i);
+    return v;
+}
+
 // LVM_GETITEMTEXTW takes an LVITEMW that the list view reads and fills in its
 // own process, so the structure and the text buffer are placed in that
 // process's memory, laid out as a program of ITS bitness lays them out. Only
@@ -723,15 +734,6 @@ private:
         return false;
     }
 
-    static void put(std::vector<BYTE>& b, size_t at, uint64_t v, size_t size) {
-        for (size_t i = 0; i < size; ++i) b[at + i] = (BYTE)(v >> (8 * i));
-    }
-    static uint64_t get(const std::vector<BYTE>& b, size_t at, size_t size) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < size; ++i) v |= (uint64_t)b[at + i] << (8 * i);
-        return v;
-    }
-
     // Room for the structure and `chars` characters in the other process.
     bool reserve(size_t chars) {
         if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
@@ -827,14 +829,6 @@ public:
         return true;
     }
 
-    static void put(std::vector<BYTE>& b, size_t at, uint64_t v, size_t size) {
-        for (size_t i = 0; i < size; ++i) b[at + i] = (BYTE)(v >> (8 * i));
-    }
-    static uint64_t get(const std::vector<BYTE>& b, size_t at, size_t size) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < size; ++i) v |= (uint64_t)b[at + i] << (8 * i);
-        return v;
-    }
 
     bool fail(const std::wstring& why) {
         err(command_ + L": " + why);
@@ -946,11 +940,11 @@ public:
         for (;;) {
             const size_t textAt = layout_.item;
             std::vector<BYTE> b(layout_.item, 0);
-            RemoteBlock::put(b, 0, TVIF_HANDLE | TVIF_TEXT | TVIF_STATE | TVIF_PARAM | TVIF_CHILDREN, 4);
-            RemoteBlock::put(b, layout_.hItem, node.handle, layout_.pointerSize);
-            RemoteBlock::put(b, layout_.stateMask, 0xFFFF, 4);
-            RemoteBlock::put(b, layout_.pszText, block_.address(textAt), layout_.pointerSize);
-            RemoteBlock::put(b, layout_.cchTextMax, (uint32_t)capacity_, 4);
+            put(b, 0, TVIF_HANDLE | TVIF_TEXT | TVIF_STATE | TVIF_PARAM | TVIF_CHILDREN, 4);
+            put(b, layout_.hItem, node.handle, layout_.pointerSize);
+            put(b, layout_.stateMask, 0xFFFF, 4);
+            put(b, layout_.pszText, block_.address(textAt), layout_.pointerSize);
+            put(b, layout_.cchTextMax, (uint32_t)capacity_, 4);
             const wchar_t none = 0;  // an item that gives no text reads as empty
             if (!block_.write(0, b.data(), b.size()) || !block_.write(textAt, &none, sizeof none)) return false;
             DWORD_PTR ok = 0;
@@ -960,7 +954,7 @@ public:
             if (!block_.read(0, b.data(), b.size())) return false;
             // The tree may point to a text of its own instead of filling the
             // buffer.
-            const uint64_t where = RemoteBlock::get(b, layout_.pszText, layout_.pointerSize);
+            const uint64_t where = get(b, layout_.pszText, layout_.pointerSize);
             const bool ours = where == block_.address(textAt);
             if (where && !block_.readText(where, ours ? capacity_ : kMaxItemText, node.text)) return false;
             if (!where) node.text.clear();
@@ -970,12 +964,12 @@ public:
                 if (!reserveText(capacity_ * 4)) return false;
                 continue;
             }
-            const uint32_t state = (uint32_t)RemoteBlock::get(b, layout_.state, 4);
+            const uint32_t state = (uint32_t)get(b, layout_.state, 4);
             node.image = (int)((state & TVIS_STATEIMAGEMASK) >> 12);
             node.bold = (state & TVIS_BOLD) != 0;
             node.expanded = (state & TVIS_EXPANDED) != 0;
-            node.children = RemoteBlock::get(b, layout_.cChildren, 4) != 0;
-            const uint64_t value = RemoteBlock::get(b, layout_.lParam, layout_.pointerSize);
+            node.children = get(b, layout_.cChildren, 4) != 0;
+            const uint64_t value = get(b, layout_.lParam, layout_.pointerSize);
             node.value = layout_.pointerSize == 4 ? (long long)(int32_t)(uint32_t)value : (long long)value;
             return true;
         }
@@ -985,7 +979,7 @@ public:
     // when the tree says the item is not shown.
     bool textRect(uint64_t item, RECT& r, bool& shown) {
         std::vector<BYTE> b(sizeof(RECT), 0);
-        RemoteBlock::put(b, 0, item, layout_.pointerSize);
+        put(b, 0, item, layout_.pointerSize);
         if (!block_.write(0, b.data(), b.size())) return false;
         DWORD_PTR ok = 0;
         if (!sendTimeout(tree_, TVM_GETITEMRECT, TRUE, block_.param(), &ok))
@@ -997,15 +991,15 @@ public:
     // What the tree says is at client point (x, y) (TVM_HITTEST).
     bool hitTest(int x, int y, UINT& flags, uint64_t& item) {
         std::vector<BYTE> b(layout_.hitSize, 0);
-        RemoteBlock::put(b, 0, (uint32_t)x, 4);
-        RemoteBlock::put(b, 4, (uint32_t)y, 4);
+        put(b, 0, (uint32_t)x, 4);
+        put(b, 4, (uint32_t)y, 4);
         if (!block_.write(0, b.data(), b.size())) return false;
         DWORD_PTR r = 0;
         if (!sendTimeout(tree_, TVM_HITTEST, 0, block_.param(), &r))
             return fail(L"the tree view did not answer TVM_HITTEST in time");
         if (!block_.read(0, b.data(), b.size())) return false;
-        flags = (UINT)RemoteBlock::get(b, layout_.hitFlags, 4);
-        item = RemoteBlock::get(b, layout_.hitItem, layout_.pointerSize);
+        flags = (UINT)get(b, layout_.hitFlags, 4);
+        item = get(b, layout_.hitItem, layout_.pointerSize);
         return true;
     }
 
