@@ -27,8 +27,12 @@ function(qm_add_stub name)
         # stack page, which the stub therefore refuses to build: no frame
         # above 4000 bytes (the probe threshold), no variable-length arrays,
         # no alloca. Large buffers are static, as they already are.
+        # The stack is kept aligned to 4 bytes, all that 32-bit Windows
+        # promises (and all the stub's code needs: it has no vector code),
+        # instead of padding it to 16 around every call (1.5 KiB less).
         set(frame_options -mno-stack-arg-probe -mno-accumulate-outgoing-args
-            -Werror=frame-larger-than=4000 -Werror=vla -Werror=alloca)
+            -Werror=frame-larger-than=4000 -Werror=vla -Werror=alloca
+            -mpreferred-stack-boundary=2)
     else()
         set(entry stub_entry)
         set(frame_options "")
