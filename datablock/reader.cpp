@@ -15,7 +15,7 @@ static const int32_t STREAM_LIMIT = 0x7FFFFFFF;
 
 int32_t decode_requests = 0;
 
-static HANDLE cache = INVALID_HANDLE_VALUE;
+static HANDLE cache = 0;  // the unpack cache file; 0 while none is open
 static DecoderStream decoder;
 static uint8_t input_buffer[INPUT_CHUNK];  // the decoding thread's
 static uint8_t output_window[OUTPUT_WINDOW];
@@ -275,12 +275,13 @@ static int create_unpack_cache() {
     DWORD n = GetTempPathA(MAX_PATH, directory);
     if (n == 0 || n > MAX_PATH) return 0;
     if (!GetTempFileNameA(directory, "tki", 0, name)) return 0;
-    cache = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
-    if (cache == INVALID_HANDLE_VALUE) {
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, 0);
+    if (file == INVALID_HANDLE_VALUE) {
         DeleteFileA(name);  // the empty file the name was reserved with
         return 0;
     }
+    cache = file;
     return 1;
 }
 
@@ -343,9 +344,9 @@ int load_header() {
 
 void close_unpack_cache() {
     stop_worker();
-    if (cache != INVALID_HANDLE_VALUE) {
+    if (cache) {
         CloseHandle(cache);
-        cache = INVALID_HANDLE_VALUE;
+        cache = 0;
     }
 }
 

@@ -30,6 +30,7 @@ void exit_sequence() {
 }
 
 extern "C" void stub_entry() {
+    init_process_state();
     dialog_not_before = GetTickCount() + 1000;
     InitCommonControls();
 

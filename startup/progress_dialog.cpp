@@ -4,7 +4,8 @@ int32_t progress_done = 0;
 int32_t progress_of = 0;
 
 // Only one progress dialog exists at a time, so one remembered format suffices.
-static const char* progress_format = "";
+// It is set when the dialog starts, before its timer can tick.
+static const char* progress_format = 0;
 
 static void show_progress(HWND dialog) {
     char text[64];

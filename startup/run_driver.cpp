@@ -15,8 +15,8 @@
 #include "ui/message_box.h"
 
 int32_t section_count = 0;
-int32_t last_page = 1;
-int32_t page_base = 4;
+int32_t last_page = 0;  // 1 and 4 from init_process_state on
+int32_t page_base = 0;
 int32_t failure_count = 0;
 LanguageRecord* language_records = 0;
 int32_t* page_text_tables = 0;

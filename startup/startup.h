@@ -25,6 +25,12 @@ extern DWORD dialog_not_before;
 
 extern uint32_t exit_code;
 
+// Gives the process-wide state whose start value is not zero that value:
+// own_file, detail_output_flags, last_page, page_base and current_page. The
+// stub calls it before anything else. (Initialised globals would cost the
+// stub a file section of their own; zero-initialised ones take no room.)
+void init_process_state();
+
 // Scans the own file for the FirstHeader and verifies the CRC-32. Returns 1 on
 // success; on failure sets the pending message and returns 0. Leaves the file
 // pointer at the FirstHeader on success.

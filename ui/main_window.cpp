@@ -16,7 +16,7 @@
 #include "ui/message_box.h"
 #include "ui/uninstall_page.h"
 
-int32_t current_page = -1;
+int32_t current_page = 0;  // -1 from init_process_state on
 HWND page_window = 0;
 HWND wizard_window = 0;
 

@@ -38,10 +38,14 @@ inline const char* invalid_text() { return "Installation corrompue: instruction 
 
 // Entries and strings are set up by the test (or assembled from script text
 // with load_script); load() builds the installer, loads it and makes its one
-// language the current one.
+// language the current one. Each test starts from the process state that
+// the stub's start-up gives a run.
 class Script : public ::testing::Test {
 protected:
-    Script() { model_.languages = {quillmar::Language(1033)}; }
+    Script() {
+        init_process_state();
+        model_.languages = {quillmar::Language(1033)};
+    }
 
     int32_t text(const std::string& s) { return model_.pool.add_text(s); }
     int32_t encoded(const std::string& s) { return model_.pool.add_encoded(s); }

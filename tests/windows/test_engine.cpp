@@ -10,7 +10,9 @@
 #include <algorithm>
 
 #include "engine/status.h"
+#include "startup/run_driver.h"
 #include "tests/windows/code_page.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -399,6 +401,21 @@ TEST_F(Script, LanguageStringOffsets) {
 
 // ---- Status output -------------------------------------------------------------------
 
+// The state a run starts with, set by start-up rather than by initialised
+// data: details to the list and the status line, no own file, the wizard
+// before its first page, the uninstaller's page range (an installer sets its
+// own in run_driver).
+TEST(ProcessState, StartValues) {
+    detail_output_flags = last_page = page_base = current_page = 0;
+    own_file = nullptr;
+    init_process_state();
+    EXPECT_EQ(detail_output_flags, DETAIL_TO_LIST | DETAIL_TO_STATUS);
+    EXPECT_EQ(own_file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(current_page, -1);
+    EXPECT_EQ(last_page, 1);
+    EXPECT_EQ(page_base, 4);
+}
+
 class StatusOutput : public Script {
 protected:
     void SetUp() override {
@@ -445,7 +462,6 @@ protected:
 };
 
 TEST_F(StatusOutput, FlagsChooseListStatusBothOrNeither) {
-    EXPECT_EQ(detail_output_flags, 3) << "initial value";
     struct Case {
         int32_t flags;
         bool row, status;

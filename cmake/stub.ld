@@ -1,0 +1,76 @@
+/* Section layout of the stub (both builds). Every section is padded to the
+   file alignment (512 bytes), so the stub keeps as few sections as it can:
+
+     .text   code, constants and the import tables: read-only, executable
+     .data   initialised writable data (the stub has none, so ld drops it)
+     .bss    zero-initialised writable data, no space in the file
+     .rsrc   resources
+     .reloc  base relocations (the stub stays relocatable)
+
+   No section is both writable and executable. The import address table lies
+   in read-only memory; the loader makes it writable while it binds the
+   imports, as it does for the usual layout with the table among the
+   constants. The linker finds the import directory through the symbols
+   ".idata$2" to ".idata$6" (otherwise it looks for a section named .idata),
+   so they are defined here as image-relative addresses. */
+SECTIONS
+{
+  . = SIZEOF_HEADERS;
+  . = ALIGN(__section_alignment__);
+  .text __image_base__ + __section_alignment__ :
+  {
+    *(.text)
+    *(SORT(.text$*))
+    *(.text.*)
+    *(.rdata)
+    *(SORT(.rdata$*))
+    *(.xdata*)
+    /* The import directory (one descriptor per library, then an empty one),
+       the lookup tables, the address table, the names. */
+    . = ALIGN(4);
+    ".idata$2" = ABSOLUTE(. - __image_base__);
+    KEEP (SORT(*)(.idata$2))
+    KEEP (SORT(*)(.idata$3))
+    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    ".idata$4" = ABSOLUTE(. - __image_base__);
+    KEEP (SORT(*)(.idata$4))
+    ".idata$5" = ABSOLUTE(. - __image_base__);
+    KEEP (SORT(*)(.idata$5))
+    ".idata$6" = ABSOLUTE(. - __image_base__);
+    KEEP (SORT(*)(.idata$6))
+    KEEP (SORT(*)(.idata$7))
+  }
+  .data BLOCK(__section_alignment__) :
+  {
+    *(.data)
+    *(.data2)
+    *(SORT(.data$*))
+  }
+  .bss BLOCK(__section_alignment__) :
+  {
+    *(.bss)
+    *(COMMON)
+  }
+  .pdata BLOCK(__section_alignment__) :
+  {
+    KEEP (*(.pdata*))
+  }
+  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
+  {
+    KEEP (*(.rsrc))
+    KEEP (*(.rsrc$*))
+  }
+  .reloc BLOCK(__section_alignment__) :
+  {
+    *(.reloc)
+  }
+  /DISCARD/ :
+  {
+    *(.debug$S)
+    *(.debug$T)
+    *(.debug$F)
+    *(.drectve)
+    *(.note.GNU-stack)
+    *(.gnu.lto_*)
+  }
+}
