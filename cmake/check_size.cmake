@@ -1,5 +1,5 @@
 # Prints the stub's size and the size of each of its sections, and fails when
-# the budget (a limit of 0: none, as for the x86_64 stub).
+# the file exceeds the budget (a limit of 0: none, as for the x86_64 stub).
 file(SIZE "${FILE}" size)
 math(EXPR kib_tenths "${size} * 10 / 1024")
 math(EXPR kib "${kib_tenths} / 10")
