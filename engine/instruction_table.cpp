@@ -2,6 +2,7 @@
 
 #include "engine/ops_flow.h"
 #include "engine/ops_handles.h"
+#include "engine/ops_registry.h"
 #include "engine/ops_files.h"
 #include "engine/ops_system.h"
 
@@ -42,7 +43,7 @@ const InstructionHandler instruction_table[OP_TABLE_SIZE] = {
     /* 25 OP_STRING_LENGTH */ op_string_length,
     /* 26 OP_COPY_STRING */ op_copy_string,
     /* 27 OP_COMPARE_STRING */ op_compare_string,
-    /* 28 OP_READ_ENVIRONMENT */ 0,
+    /* 28 OP_READ_ENVIRONMENT */ op_read_environment,
     /* 29 OP_COMPARE_INT */ op_compare_int,
     /* 30 OP_COMPARE_UINT */ op_compare_uint,
     /* 31 OP_INT_OPERATION */ op_int_operation,
@@ -63,12 +64,12 @@ const InstructionHandler instruction_table[OP_TABLE_SIZE] = {
     /* 46 OP_REBOOT */ 0,
     /* 47 OP_IF_REBOOT_FLAG */ op_if_reboot_flag,
     /* 48 OP_SET_REBOOT_FLAG */ op_set_reboot_flag,
-    /* 49 OP_WRITE_INI */ 0,
-    /* 50 OP_READ_INI */ 0,
-    /* 51 OP_DELETE_REGISTRY */ 0,
-    /* 52 OP_WRITE_REGISTRY */ 0,
-    /* 53 OP_READ_REGISTRY */ 0,
-    /* 54 OP_ENUM_REGISTRY */ 0,
+    /* 49 OP_WRITE_INI */ op_write_ini,
+    /* 50 OP_READ_INI */ op_read_ini,
+    /* 51 OP_DELETE_REGISTRY */ op_delete_registry,
+    /* 52 OP_WRITE_REGISTRY */ op_write_registry,
+    /* 53 OP_READ_REGISTRY */ op_read_registry,
+    /* 54 OP_ENUM_REGISTRY */ op_enum_registry,
     /* 55 OP_FILE_CLOSE */ op_file_close,
     /* 56 OP_FILE_OPEN */ op_file_open,
     /* 57 OP_FILE_WRITE */ op_file_write,
