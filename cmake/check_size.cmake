@@ -24,6 +24,12 @@ if(OBJDUMP)
             math(EXPR bytes "0x${hex}")
             string(APPEND listing " ${name} ${bytes}")
         endforeach()
+        # The stub has no initialised writable data; one such global brings
+        # the section back, a whole 512 bytes of file.
+        if(listing MATCHES " \\.data ")
+            string(APPEND listing " (initialised data costs a section of its own: "
+                "set such globals at start-up, see init_process_state)")
+        endif()
         message(STATUS "stub sections (${LABEL}):${listing}")
     endif()
 endif()

@@ -64,6 +64,27 @@ SECTIONS
   {
     *(.reloc)
   }
+  /* Debugging information of a build with -g: after everything the loader
+     maps, as in the linker's own layout. */
+  .debug_aranges BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_aranges) }
+  .debug_pubnames BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_pubnames) }
+  .debug_info BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_info .gnu.linkonce.wi.*) }
+  .debug_abbrev BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_abbrev) }
+  .debug_line BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_line) }
+  .debug_frame BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_frame*) }
+  .debug_str BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_str) }
+  .debug_loc BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_loc) }
+  .debug_macinfo BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_macinfo) }
+  .debug_pubtypes BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_pubtypes) }
+  .debug_ranges BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_ranges) }
+  .debug_types BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_types .gnu.linkonce.wt.*) }
+  .debug_addr BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_addr) }
+  .debug_line_str BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_line_str) }
+  .debug_loclists BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_loclists) }
+  .debug_macro BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_macro) }
+  .debug_names BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_names) }
+  .debug_rnglists BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_rnglists) }
+  .debug_str_offsets BLOCK(__section_alignment__) (NOLOAD) : { *(.debug_str_offsets) }
   /DISCARD/ :
   {
     *(.debug$S)
