@@ -18,8 +18,9 @@ static int32_t install_type_count = 0;
 static HTREEITEM* section_items = 0;
 static HIMAGELIST check_images = 0;
 static WNDPROC tree_own_proc = 0;
-// The section of the last hover report; -1 while the tree shows none.
-static int32_t last_hover_section = -1;
+// The section of the last hover report; -1 (set when the page makes its
+// tree, and again when the tree goes) while the tree has reported none.
+static int32_t last_hover_section;
 // UserVar 0 while the hover callback borrows it.
 static char saved_user_var[VAR_SLOT_SIZE];
 // A raw page text and the size text after it.
