@@ -9,18 +9,23 @@ endfunction()
 # helper it may call. Link-time optimisation lets the size optimiser work
 # across the stub's small modules (about 3 KiB less on i686). Arrays are
 # aligned as the ABI asks, not to 32 bytes for vector code the stub never
-# runs. The linker script keeps the file to four sections (see stub.ld).
+# runs. The linker script keeps the file to few sections (see stub.ld).
+#
+# The objects are linked twice: NAME, and NAME-rebased at another image base,
+# which the relocation test compares with NAME (every word that moves with
+# the image base must have a base relocation).
 function(qm_add_stub name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-    add_executable(${name} WIN32 ${ARG_SOURCES})
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_compile_options(${name} PRIVATE
+    add_library(${name}-objects OBJECT ${ARG_SOURCES})
+    target_include_directories(${name}-objects PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_options(${name}-objects PRIVATE
         $<$<COMPILE_LANGUAGE:CXX>:-Os -ffreestanding -fno-exceptions -fno-rtti
         -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
         -fno-tree-loop-distribute-patterns -fno-threadsafe-statics
         -ffunction-sections -fno-ident -malign-data=abi -flto -Wall -Wextra>)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         set(entry _stub_entry)
+        set(other_base 0x10000000)
         # Arguments are pushed rather than stored into space set aside in
         # every frame (about 2.4 KiB less). The compiler only does that
         # without stack probes; probes are needed for frames larger than a
@@ -35,18 +40,23 @@ function(qm_add_stub name)
             -mpreferred-stack-boundary=2)
     else()
         set(entry stub_entry)
+        set(other_base 0x180000000)
         set(frame_options "")
     endif()
-    target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${frame_options}>)
-    target_link_options(${name} PRIVATE ${frame_options} -flto -Os -nostdlib -nostartfiles -static -s
-        -Wl,--subsystem,windows -Wl,-e,${entry} -Wl,--gc-sections -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld)
-    set_target_properties(${name} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
-    foreach(lib ${ARG_LIBS})
-        target_link_libraries(${name} PRIVATE -l${lib})
+    target_compile_options(${name}-objects PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${frame_options}>)
+    foreach(target ${name} ${name}-rebased)
+        add_executable(${target} WIN32 $<TARGET_OBJECTS:${name}-objects>)
+        target_link_options(${target} PRIVATE ${frame_options} -flto -Os -nostdlib -nostartfiles -static -s
+            -Wl,--subsystem,windows -Wl,-e,${entry} -Wl,--gc-sections -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+        set_target_properties(${target} PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+        foreach(lib ${ARG_LIBS})
+            target_link_libraries(${target} PRIVATE -l${lib})
+        endforeach()
+        target_link_libraries(${target} PRIVATE -lgcc)
+        # The libraries above are all it may use.
+        set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
     endforeach()
-    target_link_libraries(${name} PRIVATE -lgcc)
-    # The libraries above are all it may use.
-    set_target_properties(${name} PROPERTIES LINKER_LANGUAGE C)
+    target_link_options(${name}-rebased PRIVATE -Wl,--image-base,${other_base})
 endfunction()
 
 # GoogleTest from the distribution's sources, built for this tree's target.

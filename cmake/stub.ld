@@ -1,18 +1,18 @@
 /* Section layout of the stub (both builds). Every section is padded to the
    file alignment (512 bytes), so the stub keeps as few sections as it can:
 
-     .text   code, constants and the import tables: read-only, executable
+     .text   code and constants: read-only, executable
      .data   initialised writable data (the stub has none, so ld drops it)
      .bss    zero-initialised writable data, no space in the file
+     .idata  the import tables, as the linker's own layout has them
      .rsrc   resources
      .reloc  base relocations (the stub stays relocatable)
 
-   No section is both writable and executable. The import address table lies
-   in read-only memory; the loader makes it writable while it binds the
-   imports, as it does for the usual layout with the table among the
-   constants. The linker finds the import directory through the symbols
-   ".idata$2" to ".idata$6" (otherwise it looks for a section named .idata),
-   so they are defined here as image-relative addresses. */
+   No section is both writable and executable. The import tables stay in a
+   section of their own named .idata: that name is how the linker finds the
+   import directory. (Its other way, symbols named .idata$2 to .idata$6,
+   makes it drop the base relocations of import thunks that refer to those
+   sections; host_stub_relocation_tests catches that.) */
 SECTIONS
 {
   . = SIZEOF_HEADERS;
@@ -25,20 +25,6 @@ SECTIONS
     *(.rdata)
     *(SORT(.rdata$*))
     *(.xdata*)
-    /* The import directory (one descriptor per library, then an empty one),
-       the lookup tables, the address table, the names. */
-    . = ALIGN(4);
-    ".idata$2" = ABSOLUTE(. - __image_base__);
-    KEEP (SORT(*)(.idata$2))
-    KEEP (SORT(*)(.idata$3))
-    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
-    ".idata$4" = ABSOLUTE(. - __image_base__);
-    KEEP (SORT(*)(.idata$4))
-    ".idata$5" = ABSOLUTE(. - __image_base__);
-    KEEP (SORT(*)(.idata$5))
-    ".idata$6" = ABSOLUTE(. - __image_base__);
-    KEEP (SORT(*)(.idata$6))
-    KEEP (SORT(*)(.idata$7))
   }
   .data BLOCK(__section_alignment__) :
   {
@@ -50,6 +36,20 @@ SECTIONS
   {
     *(.bss)
     *(COMMON)
+  }
+  /* One descriptor per library and an empty one, the lookup tables, the
+     address table, the names. */
+  .idata BLOCK(__section_alignment__) :
+  {
+    KEEP (SORT(*)(.idata$2))
+    KEEP (SORT(*)(.idata$3))
+    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    KEEP (SORT(*)(.idata$4))
+    __IAT_start__ = .;
+    KEEP (SORT(*)(.idata$5))
+    __IAT_end__ = .;
+    KEEP (SORT(*)(.idata$6))
+    KEEP (SORT(*)(.idata$7))
   }
   .pdata BLOCK(__section_alignment__) :
   {
