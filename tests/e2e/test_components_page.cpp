@@ -221,7 +221,8 @@ TEST(ComponentsPage, FixedTypesAndTheCustomOnlyTree) {
     const std::string custom = build("custom_tree", "install_types = [\"Full\", \"Minimal\"]\ninstall_type_mode = 2\n");
     ASSERT_FALSE(custom.empty());
     WineProcess installer(custom, {}, 120);
-    DriverRun run = on_page(installer, {"hidden", "--id", "1032", ":", "hidden", "--id", "1022", ":", "choose", "--id",
+    // The combo box shows once the page is on screen; the tree stays hidden.
+    DriverRun run = on_page(installer, {"visible", "--id", "1017", ":", "hidden", "--id", "1032", ":", "hidden", "--id", "1022", ":", "choose", "--id",
                                         "1017", "Custom", ":", "visible", "--id", "1032", ":", "visible", "--id",
                                         "1022", ":", "choose", "--id", "1017", "Minimal", ":", "hidden", "--id", "1032"});
     EXPECT_EQ(run.code, 0) << run.report();
