@@ -6,6 +6,8 @@
 int32_t op_message_box(const ScriptEntry* entry);
 int32_t op_show_details(const ScriptEntry* entry);
 int32_t op_remember_temp_directory(const ScriptEntry* entry);
+int32_t op_shell_execute(const ScriptEntry* entry);
+int32_t op_execute(const ScriptEntry* entry);
 
 // Windows (ops_windows.cpp).
 int32_t op_find_window(const ScriptEntry* entry);

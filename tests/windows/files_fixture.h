@@ -38,6 +38,8 @@ const Prefix kPrefixes[] = {
     {LS_LOG_UNINSTALLER_FAILED, "uninstaller failed: "},
     {LS_EXTRACT_WRITE_ERROR, "Write error: "},
     {LS_CORRUPT_DATA, "The installer is damaged."},
+    {LS_LOG_SHELL_EXECUTE, "open: "},
+    {LS_LOG_EXECUTE, "run: "},
 };
 
 using test_files::read_text;
