@@ -26,6 +26,16 @@ inline std::string temp_path(const char* prefix) {
     return path;
 }
 
+// The test child program beside this test program (tests/windows/fs_child.cpp):
+// it writes its working directory into the file of its first argument and
+// exits with the code of its second.
+inline std::string child_program() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir = path;
+    return dir.substr(0, dir.rfind('\\') + 1) + "fs_child.exe";
+}
+
 // Starts the driver with a command sequence (UTF-8; titles have accents),
 // its output going to a file.
 struct Driver {

@@ -621,12 +621,7 @@ TEST(CreateDirectories, LongPathsStayInTheirBuffer) {
 
 // ---- Process launch ----------------------------------------------------------------
 
-std::string child_program() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.rfind('\\') + 1) + "fs_child.exe";
-}
+using win_test::child_program;
 
 // Starts `command` through start_process; -1 when nothing started, else the
 // exit code after waiting for it.

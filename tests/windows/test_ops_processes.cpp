@@ -9,14 +9,7 @@ namespace {
 using files_test::FileScript;
 using Lines = std::vector<std::string>;
 
-// The test child beside this program: writes its working directory into the
-// file of its first argument and exits with the code of its second.
-std::string child_program() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.rfind('\\') + 1) + "fs_child.exe";
-}
+using win_test::child_program;
 
 class Processes : public FileScript {
 protected:
