@@ -171,12 +171,14 @@ TEST(ComponentsPage, ChoicesOnThePageReachTheInstallation) {
 
     // The mouse over Templates: its description, and the script's own hover
     // callback with the section's index.
-    DriverRun hover = on_page(installer, {"treehover", "--id", "1032", "Templates (1)", ":", "waittitle", kTitle + " - hover 2",
-                                          ":", "waittext", "--id", "1043", "Pages to start from."});
+    DriverRun hover = on_page(installer, {"treehover", "--id", "1032", "Templates (1)", ":", "waittitle",
+                                          kTitle + " - hover 2", ":", "waittext", "--id", "1043",
+                                          "Pages to start from."});
     EXPECT_EQ(hover.code, 0) << hover.report();
 
     // The space key on the selected Documentation item: Minimal again.
-    DriverRun key = on_page(installer, {"treeselect", "--id", "1032", "Documentation", ":", "key", "--id", "1032", "32"});
+    DriverRun key =
+        on_page(installer, {"treeselect", "--id", "1032", "Documentation", ":", "key", "--id", "1032", "32"});
     ASSERT_EQ(key.code, 0) << key.report();
     PageView back = view(installer);
     EXPECT_EQ(back.image("Documentation"), 1) << back.report;
@@ -222,9 +224,10 @@ TEST(ComponentsPage, FixedTypesAndTheCustomOnlyTree) {
     ASSERT_FALSE(custom.empty());
     WineProcess installer(custom, {}, 120);
     // The combo box shows once the page is on screen; the tree stays hidden.
-    DriverRun run = on_page(installer, {"visible", "--id", "1017", ":", "hidden", "--id", "1032", ":", "hidden", "--id", "1022", ":", "choose", "--id",
-                                        "1017", "Custom", ":", "visible", "--id", "1032", ":", "visible", "--id",
-                                        "1022", ":", "choose", "--id", "1017", "Minimal", ":", "hidden", "--id", "1032"});
+    DriverRun run = on_page(installer, {"visible", "--id", "1017", ":", "hidden", "--id", "1032", ":", "hidden",
+                                        "--id", "1022", ":", "choose", "--id", "1017", "Custom", ":", "visible",
+                                        "--id", "1032", ":", "visible", "--id", "1022", ":", "choose", "--id", "1017",
+                                        "Minimal", ":", "hidden", "--id", "1032"});
     EXPECT_EQ(run.code, 0) << run.report();
     ASSERT_EQ(on_page(installer, {"press", "--id", "2"}).code, 0);
     EXPECT_TRUE(installer.wait(60).finished);

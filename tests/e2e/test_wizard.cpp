@@ -541,8 +541,8 @@ TEST(WizardPages, BrowsedFolderAndEveryKeystrokeReachInstallDir) {
     };
     // A browser cancelled first changes nothing (and lets the 32-bit Wine's
     // browser list the new folder, which it does only from its second time).
-    DriverRun cancelled = on_page({"visible", "--id", "1001", ":", "press", "--id", "1001", ":", "browse-cancel", ":", "waittext", "--id", "1019",
-                                   base + "\\Default\\Product"});
+    DriverRun cancelled = on_page({"visible", "--id", "1001", ":", "press", "--id", "1001", ":", "browse-cancel", ":",
+                                   "waittext", "--id", "1019", base + "\\Default\\Product"});
     ASSERT_EQ(cancelled.code, 0) << cancelled.report();
     const std::string picked = base + "\\Picked\\Product";
     DriverRun chosen = on_page({"press", "--id", "1001", ":", "browse-choose", base + "\\Picked", ":", "waittext",
